@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Byte counts as people read them, the one way the app, the CLI and the pictures show sizes:
+// decimal units ("999 bytes", "1 byte", "4.1 kB", "12.3 MB", "1.2 GB"), one decimal place from
+// kilobytes up. Pure and thread-safe.
+namespace quenwick {
+
+[[nodiscard]] std::string formatBytes(uint64_t bytes);
+
+}  // namespace quenwick

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "QuenwickCore/FileTree.h"
+#include "QuenwickCore/ScanOptions.h"
+
+// DiskScanner walks one folder and builds a FileTree of everything below it, on `workers` threads
+// (the caller's thread is one of them). It stays on the allowed devices, marks other file systems'
+// mount points without opening them, never follows symbolic links, counts a hard-linked file once
+// per (device, inode) across the whole scan, skips excluded paths, and marks what it cannot read.
+//
+// One scan at a time per scanner; scans may follow each other. cancel() may be called from any
+// thread: the scan then returns a consistent, partial tree. The progress callback runs on worker
+// threads, never under the scanner's lock, at most once per progressInterval, and must be safe to
+// call from several threads. The returned tree belongs to the caller.
+namespace quenwick {
+
+class DiskScanner {
+public:
+    using ProgressCallback = std::function<void(const ScanProgress&)>;
+
+    explicit DiskScanner(
+        ScanOptions options = {}, int workers = defaultWorkers(),
+        std::chrono::milliseconds progressInterval = std::chrono::milliseconds(100));
+    ~DiskScanner();
+    DiskScanner(const DiskScanner&) = delete;
+    DiskScanner& operator=(const DiskScanner&) = delete;
+
+    // Scans rootPath and returns the tree with sizes rolled up. expectedCount > 0 reserves room for
+    // that many nodes plus 5 %. Never fails: an unreadable root gives a lone root flagged
+    // unreadable.
+    [[nodiscard]] std::shared_ptr<FileTree> scan(const std::string& rootPath,
+                                                 int64_t expectedCount = 0,
+                                                 ProgressCallback progress = nullptr);
+
+    void cancel();
+
+    const ScanOptions& options() const { return options_; }
+    int workers() const { return workers_; }
+
+    // The number of processors this process may run on.
+    static int defaultWorkers();
+
+    struct Job;
+
+private:
+    void run(Job& job);
+
+    const ScanOptions options_;
+    const int workers_;
+    const std::chrono::milliseconds progressInterval_;
+    std::mutex mutex_;
+    std::condition_variable condition_;
+    bool cancelled_ = false;
+};
+
+}  // namespace quenwick

@@ -1,0 +1,158 @@
+#include "TestSupport.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace quenwick::testing {
+namespace {
+
+bool writeText(const char* path, const std::string& text) {
+    const int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/brimvale-test-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) {
+        ADD_FAILURE() << "mkdtemp failed: " << std::strerror(errno);
+        return;
+    }
+    path_ = buf.data();
+    chmod(path_.c_str(), 0755);
+}
+
+TempDir::~TempDir() {
+    if (!path_.empty()) removeTree(path_);
+}
+
+std::string TempDir::operator/(std::string_view relative) const {
+    return path_ + "/" + std::string(relative);
+}
+
+bool makeDirs(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    if (ec) ADD_FAILURE() << "create_directories " << path << ": " << ec.message();
+    return !ec;
+}
+
+bool writeFile(const std::string& path, std::string_view contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+    if (!out) ADD_FAILURE() << "cannot write " << path;
+    return static_cast<bool>(out);
+}
+
+bool writeFileOfSize(const std::string& path, size_t bytes) {
+    return writeFile(path, std::string(bytes, 'x'));
+}
+
+void removeTree(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        chmod(path.c_str(), 0700);
+        std::error_code ec;
+        std::vector<std::string> entries;
+        for (auto it = std::filesystem::directory_iterator(path, ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+            entries.push_back(it->path().string());
+        }
+        for (const auto& e : entries)
+            removeTree(e);
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+std::optional<std::string> runInChild(const std::function<std::string()>& body) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+    const pid_t pid = fork();
+    if (pid < 0) return std::nullopt;
+    if (pid == 0) {
+        close(fds[0]);
+        const std::string out = body();
+        size_t done = 0;
+        while (done < out.size()) {
+            const ssize_t n = write(fds[1], out.data() + done, out.size() - done);
+            if (n <= 0) _exit(3);
+            done += static_cast<size_t>(n);
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string result;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        result.append(buf, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    return result;
+}
+
+bool dropPrivileges() {
+    if (geteuid() != 0) return true;
+    return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0 &&
+           geteuid() == 65534;
+}
+
+bool mountPrivateTmpfs(const std::string& dir) {
+    if (geteuid() == 0) {
+        if (unshare(CLONE_NEWNS) != 0) return false;
+    } else {
+        const uid_t uid = geteuid();
+        const gid_t gid = getegid();
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+        writeText("/proc/self/setgroups", "deny");
+        if (!writeText("/proc/self/uid_map",
+                       std::to_string(uid) + " " + std::to_string(uid) + " 1"))
+            return false;
+        if (!writeText("/proc/self/gid_map",
+                       std::to_string(gid) + " " + std::to_string(gid) + " 1"))
+            return false;
+    }
+    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+    return mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64m,mode=0755") == 0;
+}
+
+bool canMountPrivateTmpfs() {
+    static const bool can = [] {
+        TempDir dir;
+        return runInChild([&] { return mountPrivateTmpfs(dir.path()) ? "yes" : "no"; }) ==
+               std::optional<std::string>("yes");
+    }();
+    return can;
+}
+
+}  // namespace quenwick::testing

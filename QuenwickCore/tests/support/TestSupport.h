@@ -1,0 +1,50 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Real trees in temporary folders, and forked children for what a test must not do in its own
+// process: dropping privileges, or mounting a file system in a private mount namespace.
+namespace quenwick::testing {
+
+// A fresh folder under $TMPDIR (or /tmp), world-traversable so a child that dropped privileges
+// can reach it; removed with everything inside (permissions restored first) on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(std::string_view relative) const;
+
+private:
+    std::string path_;
+};
+
+// Small file-system helpers; each aborts the test (via ADD_FAILURE and a false result) on failure.
+bool makeDirs(const std::string& path);
+bool writeFile(const std::string& path, std::string_view contents);
+bool writeFileOfSize(const std::string& path, size_t bytes);
+// Removes a tree without following links (test cleanup; permissions restored as it goes).
+void removeTree(const std::string& path);
+
+// Runs body in a forked child and returns what it returned, or nothing when the child failed,
+// crashed or did not report. The body must not rely on gtest assertions.
+std::optional<std::string> runInChild(const std::function<std::string()>& body);
+
+// In a child: become uid/gid 65534 when running as root. True when the process is unprivileged.
+bool dropPrivileges();
+
+// In a child: enter a private mount namespace (with a user namespace when not root) and mount a
+// tmpfs on dir. True on success.
+bool mountPrivateTmpfs(const std::string& dir);
+
+// True when the kernel lets this process make the namespaces mountPrivateTmpfs needs (probed
+// once in a child). Tests that need a second file system skip themselves otherwise.
+bool canMountPrivateTmpfs();
+
+}  // namespace quenwick::testing

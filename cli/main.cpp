@@ -1,0 +1,40 @@
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <iostream>
+
+#include "CommandRegistry.h"
+
+using brimvale::cli::CommandRegistry;
+
+int main(int argc, char** argv) {
+    CLI::App app{"brimvale-cli: where the disk space went, from the command line"};
+    app.require_subcommand(1);
+    app.set_help_all_flag("--help-all", "Describe every verb and option");
+
+    std::vector<std::function<int()>> runners;
+    std::vector<CLI::App*> verbs;
+    for (auto& setup : CommandRegistry::all()) {
+        const auto before = app.get_subcommands({}).size();
+        runners.push_back(setup(app));
+        auto subs = app.get_subcommands({});
+        verbs.push_back(subs.size() > before ? subs.back() : nullptr);
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return brimvale::cli::kExitUsage;
+    }
+
+    for (size_t i = 0; i < verbs.size(); ++i) {
+        if (verbs[i] != nullptr && verbs[i]->parsed()) return runners[i]();
+    }
+    std::cerr << app.help();
+    return brimvale::cli::kExitUsage;
+}

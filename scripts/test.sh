@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, checks formatting, then builds and runs every test suite twice:
+# once optimised (Release) and once under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=${BRIMVALE_JOBS:-2}
+formatter=$(command -v clang-format-14 || command -v clang-format)
+git ls-files -z -- '*.h' '*.cpp' | xargs -0 -r "$formatter" --dry-run -Werror
+echo "Formatting: ok"
+
+for preset in ${BRIMVALE_PRESETS:-release asan}; do
+  echo "== $preset =="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done

@@ -1,0 +1,122 @@
+#include "CliSupport.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "CommandRegistry.h"
+#include "QuenwickCore/Utf8.h"
+
+namespace brimvale::cli {
+
+std::string absolutePath(std::string_view argument) {
+    std::string joined;
+    if (!argument.empty() && argument.front() == '/') {
+        joined = argument;
+    } else {
+        std::vector<char> cwd(4096);
+        while (getcwd(cwd.data(), cwd.size()) == nullptr && cwd.size() < (1u << 20)) {
+            cwd.resize(cwd.size() * 2);
+        }
+        joined = std::string(cwd.data()) + "/" + std::string(argument);
+    }
+    std::vector<std::string_view> parts;
+    std::string_view rest = joined;
+    while (!rest.empty()) {
+        const auto slash = rest.find('/');
+        const auto piece = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
+        if (piece.empty() || piece == ".") continue;
+        if (piece == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.push_back(piece);
+    }
+    if (parts.empty()) return "/";
+    std::string out;
+    for (auto p : parts) {
+        out += '/';
+        out += p;
+    }
+    return out;
+}
+
+void putPath(nlohmann::ordered_json& json, const std::string& key, std::string_view bytes) {
+    json[key] = quenwick::utf8::display(bytes);
+    if (!quenwick::utf8::isValid(bytes)) json[key + "Bytes"] = quenwick::utf8::base64(bytes);
+}
+
+void printJson(const nlohmann::ordered_json& json) {
+    std::cout << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+              << '\n';
+}
+
+int fail(std::string_view message) {
+    std::cerr << "brimvale-cli: " << quenwick::utf8::display(message) << '\n';
+    return kExitFailed;
+}
+
+bool stderrIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
+ProgressLine::ProgressLine(bool quiet) : enabled_(!quiet && stderrIsTerminal()) {}
+
+ProgressLine::~ProgressLine() {
+    finish();
+}
+
+void ProgressLine::update(const std::string& text) {
+    if (!enabled_) return;
+    std::lock_guard lock(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (shown_ && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    shown_ = true;
+    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    std::fflush(stderr);
+}
+
+void ProgressLine::finish() {
+    std::lock_guard lock(mutex_);
+    if (!enabled_ || !shown_) return;
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    shown_ = false;
+}
+
+void printTable(const std::vector<std::vector<std::string>>& rows,
+                const std::vector<bool>& rightAligned) {
+    std::vector<size_t> widths;
+    const auto width = [](const std::string& s) {
+        size_t w = 0;  // code points, a fair stand-in for columns
+        for (unsigned char c : s)
+            w += (c & 0xC0) != 0x80;
+        return w;
+    };
+    for (const auto& row : rows) {
+        if (widths.size() < row.size()) widths.resize(row.size(), 0);
+        for (size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], width(row[i]));
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t i = 0; i < row.size(); ++i) {
+            const std::string pad(widths[i] - width(row[i]), ' ');
+            const bool right = i < rightAligned.size() && rightAligned[i];
+            if (i > 0) line += "  ";
+            // The last column is left unpadded so lines carry no trailing blanks.
+            if (right) {
+                line += pad + row[i];
+            } else {
+                line += row[i];
+                if (i + 1 < row.size()) line += pad;
+            }
+        }
+        std::cout << line << '\n';
+    }
+}
+
+}  // namespace brimvale::cli

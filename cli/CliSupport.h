@@ -1,0 +1,53 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What every verb shares: absolute paths, JSON that keeps exact path bytes, terminal progress,
+// aligned tables and the one-line failure. Used from the main thread unless said otherwise.
+namespace brimvale::cli {
+
+// The argument made absolute against the working directory (bytes kept; "." and ".." resolved
+// lexically, repeated slashes collapsed, no trailing slash except for "/").
+[[nodiscard]] std::string absolutePath(std::string_view argument);
+
+// Sets json[key] to the display form of the bytes, and, when they are not valid UTF-8, also
+// json[key + "Bytes"] to their base64 form, so the exact path survives the trip through JSON.
+void putPath(nlohmann::ordered_json& json, const std::string& key, std::string_view bytes);
+
+// Prints a JSON document on standard output, followed by a newline.
+void printJson(const nlohmann::ordered_json& json);
+
+// Prints "brimvale-cli: <message>" on standard error; returns kExitFailed for `return fail(...)`.
+int fail(std::string_view message);
+
+// True when standard error is a terminal (progress is only shown there).
+[[nodiscard]] bool stderrIsTerminal();
+
+// Rewrites one status line on standard error, at most ten times a second; thread-safe. Silent
+// when standard error is not a terminal or quiet is set.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool quiet);
+    ~ProgressLine();
+    void update(const std::string& text);
+    void finish();
+
+private:
+    std::mutex mutex_;
+    bool enabled_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+// Prints rows with columns padded to the widest cell; `rightAligned[i]` aligns column i right.
+void printTable(const std::vector<std::vector<std::string>>& rows,
+                const std::vector<bool>& rightAligned);
+
+}  // namespace brimvale::cli

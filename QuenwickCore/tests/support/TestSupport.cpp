@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
@@ -69,23 +70,53 @@ bool writeFileOfSize(const std::string& path, size_t bytes) {
     return writeFile(path, std::string(bytes, 'x'));
 }
 
+namespace {
+
+// Descriptor-relative, so trees deeper than PATH_MAX and unreadable folders go too.
+void removeBelow(int dirFd) {
+    const int fd = dup(dirFd);
+    if (fd < 0) return;
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+        close(fd);
+        return;
+    }
+    std::vector<std::pair<std::string, bool>> entries;
+    while (const dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        entries.emplace_back(name, e->d_type == DT_DIR);
+    }
+    closedir(dir);
+    for (const auto& [name, isDir] : entries) {
+        if (unlinkat(dirFd, name.c_str(), 0) == 0) continue;
+        fchmodat(dirFd, name.c_str(), 0700, 0);
+        const int child =
+            openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (child >= 0) {
+            removeBelow(child);
+            close(child);
+        }
+        unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+    }
+}
+
+}  // namespace
+
 void removeTree(const std::string& path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        chmod(path.c_str(), 0700);
-        std::error_code ec;
-        std::vector<std::string> entries;
-        for (auto it = std::filesystem::directory_iterator(path, ec);
-             !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-            entries.push_back(it->path().string());
-        }
-        for (const auto& e : entries)
-            removeTree(e);
-        rmdir(path.c_str());
-    } else {
+    if (!S_ISDIR(st.st_mode)) {
         unlink(path.c_str());
+        return;
     }
+    chmod(path.c_str(), 0700);
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        removeBelow(fd);
+        close(fd);
+    }
+    rmdir(path.c_str());
 }
 
 std::optional<std::string> runInChild(const std::function<std::string()>& body) {

@@ -1,0 +1,58 @@
+#include "QuenwickCore/UserFolders.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace quenwick::userFolders {
+namespace {
+
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+std::string absoluteVariable(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || value[0] != '/') return {};
+    return withoutTrailingSlashes(value);
+}
+
+std::string xdgOrDefault(const char* variable, const char* underHome) {
+    auto path = absoluteVariable(variable);
+    if (!path.empty()) return path;
+    const auto base = home();
+    return (base == "/" ? "" : base) + underHome;
+}
+
+}  // namespace
+
+std::string home() {
+    auto path = absoluteVariable("HOME");
+    if (!path.empty()) return path;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+        return withoutTrailingSlashes(found->pw_dir);
+    }
+    return "/";
+}
+
+std::string dataHome() {
+    return xdgOrDefault("XDG_DATA_HOME", "/.local/share");
+}
+
+std::string cacheHome() {
+    return xdgOrDefault("XDG_CACHE_HOME", "/.cache");
+}
+
+std::string configHome() {
+    return xdgOrDefault("XDG_CONFIG_HOME", "/.config");
+}
+
+}  // namespace quenwick::userFolders

@@ -1,0 +1,284 @@
+#include "Lzfse/Lzfse.h"
+
+#include <algorithm>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "BlockDecoder.h"
+#include "Encoders.h"
+#include "Format.h"
+
+namespace lzfse {
+
+using namespace detail;
+
+std::string_view describe(Error error) {
+    switch (error) {
+        case Error::truncated:
+            return "stream truncated";
+        case Error::badMagic:
+            return "bad block magic";
+        case Error::trailingBytes:
+            return "bytes after the end-of-stream block";
+        case Error::badBlockSize:
+            return "block size differs from the bytes the block produces";
+        case Error::badCount:
+            return "literal or match count over the block limit";
+        case Error::badHeaderSize:
+            return "header size does not match its frequency tables";
+        case Error::badBitCount:
+            return "bit count field out of range";
+        case Error::badState:
+            return "entropy coder state out of range";
+        case Error::badTable:
+            return "frequency table does not sum to its state count";
+        case Error::badPadding:
+            return "padding bits above a bit stream are not zero";
+        case Error::payloadTooShort:
+            return "payload too short for the bit reader";
+        case Error::bitStreamExhausted:
+            return "bit stream exhausted";
+        case Error::badLiteralCount:
+            return "matches use more literals than the block holds";
+        case Error::badMatchDistance:
+            return "bad match distance";
+        case Error::badOpcode:
+            return "undefined LZVN opcode";
+        case Error::instructionOverrun:
+            return "LZVN instruction runs past its payload";
+        case Error::badEndInstruction:
+            return "LZVN payload does not end with its end instruction";
+        case Error::outputLimit:
+            return "decoded size exceeds the output limit";
+    }
+    return "unknown error";
+}
+
+namespace {
+
+constexpr std::size_t kLzvnThreshold = 4096;
+constexpr std::size_t kRawThreshold = 8;
+// Parallel parts smaller than this gain little against the cost of a thread and the matches
+// an independent part cannot make.
+constexpr std::size_t kMinEncodePart = std::size_t{512} << 10;
+constexpr std::uint64_t kMinDecodePart = std::uint64_t{256} << 10;
+
+void appendEnd(std::vector<std::uint8_t>& out) {
+    const std::size_t at = out.size();
+    out.resize(at + 4);
+    storeLe(out.data() + at, kMagicEnd);
+}
+
+// A block boundary: where a block starts in the stream and in the output.
+struct Boundary {
+    std::size_t streamOffset = 0;
+    std::uint64_t outputOffset = 0;
+};
+
+// Checks the block structure of the whole stream and sums the block sizes, without decoding.
+// `total` and `stop` end up at the block where the walk stopped: the end block, or the block
+// that failed.
+std::optional<DecodeError> walk(std::span<const std::uint8_t> stream, std::uint64_t limit,
+                                std::uint64_t& total, std::size_t& stop) {
+    std::size_t pos = 0;
+    total = 0;
+    for (;;) {
+        stop = pos;
+        BlockExtent extent;
+        if (auto e = readExtent(stream.subspan(pos), extent)) return DecodeError{*e, pos};
+        if (extent.magic == kMagicEnd) {
+            if (pos + 4 != stream.size()) return DecodeError{Error::trailingBytes, pos + 4};
+            return std::nullopt;
+        }
+        if (extent.nRaw > limit - total) return DecodeError{Error::outputLimit, pos};
+        total += extent.nRaw;
+        pos += extent.size;
+    }
+}
+
+// Decodes the blocks in [from.streamOffset, toStreamOffset) of a stream that walk() accepted.
+// Matches may reach back to `history`; nothing is written at or past `writeLimit`.
+std::optional<DecodeError> decodeBlocks(std::span<const std::uint8_t> stream, Boundary from,
+                                        std::size_t toStreamOffset, std::uint8_t* output,
+                                        std::uint8_t* history, std::uint8_t* writeLimit,
+                                        DecoderScratch& scratch) {
+    std::size_t pos = from.streamOffset;
+    std::uint8_t* dst = output + from.outputOffset;
+    while (pos < toStreamOffset) {
+        BlockExtent extent;
+        if (auto e = readExtent(stream.subspan(pos), extent)) return DecodeError{*e, pos};
+        std::uint8_t* const blockEnd = dst + extent.nRaw;
+        const OutputWindow window{history, dst, blockEnd, writeLimit};
+        if (auto e = decodeBlock(stream.data() + pos, extent, window, scratch)) {
+            return DecodeError{*e, pos};
+        }
+        dst = blockEnd;
+        pos += extent.size;
+    }
+    return std::nullopt;
+}
+
+// Block boundaries nearest to equal shares of the output, for `parts` parts.
+std::vector<Boundary> splitPoints(std::span<const std::uint8_t> stream, std::size_t endOffset,
+                                  std::uint64_t total, unsigned parts) {
+    std::vector<Boundary> points{Boundary{}};
+    Boundary previous;
+    Boundary current;
+    unsigned next = 1;
+    while (next < parts) {
+        const std::uint64_t target = total / parts * next;
+        if (current.outputOffset >= target || current.streamOffset == endOffset) {
+            const bool takePrevious =
+                target - previous.outputOffset < current.outputOffset - target;
+            const Boundary chosen = takePrevious ? previous : current;
+            if (chosen.outputOffset > points.back().outputOffset && chosen.outputOffset < total) {
+                points.push_back(chosen);
+            }
+            ++next;
+            continue;
+        }
+        BlockExtent extent;
+        if (readExtent(stream.subspan(current.streamOffset), extent)) break;
+        previous = current;
+        current.streamOffset += extent.size;
+        current.outputOffset += extent.nRaw;
+    }
+    points.push_back(Boundary{endOffset, total});
+    return points;
+}
+
+// Decodes the parts in parallel, each as if its output were the start of the stream. A part
+// whose matches reach into an earlier part fails that way and is decoded again in order.
+std::optional<DecodeError> decodeParallel(std::span<const std::uint8_t> stream,
+                                          const std::vector<Boundary>& points,
+                                          std::uint8_t* output) {
+    const std::size_t parts = points.size() - 1;
+    std::vector<std::optional<DecodeError>> results(parts);
+    std::vector<std::uint8_t> ran(parts, 0);  // not vector<bool>: threads set their own entry
+    auto runPart = [&](std::size_t k, DecoderScratch& scratch) {
+        results[k] = decodeBlocks(stream, points[k], points[k + 1].streamOffset, output,
+                                  output + points[k].outputOffset,
+                                  output + points[k + 1].outputOffset, scratch);
+        ran[k] = 1;
+    };
+    DecoderScratch scratch;
+    {
+        std::vector<std::jthread> workers;
+        try {
+            for (std::size_t k = 1; k < parts; ++k) {
+                workers.emplace_back([&runPart, k] {
+                    DecoderScratch own;
+                    runPart(k, own);
+                });
+            }
+        } catch (const std::system_error&) {
+            // No more threads: the parts left over are decoded in order below.
+        }
+        runPart(0, scratch);
+    }
+    if (results[0]) return results[0];
+    for (std::size_t k = 1; k < parts; ++k) {
+        if (ran[k] && !results[k]) continue;
+        if (auto e = decodeBlocks(stream, points[k], points[k + 1].streamOffset, output, output,
+                                  output + points[k + 1].outputOffset, scratch)) {
+            return e;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encode(std::span<const std::uint8_t> input, Options options) {
+    std::vector<std::uint8_t> out;
+    const std::size_t size = input.size();
+    if (size < kRawThreshold) {
+        appendRawBlock(input, out);
+    } else if (size < kLzvnThreshold) {
+        if (!appendLzvnBlock(input, out)) appendRawBlock(input, out);
+    } else {
+        const std::size_t parts =
+            std::clamp<std::size_t>(size / kMinEncodePart, 1, std::max(options.threads, 1u));
+        if (parts == 1) {
+            appendLzfseBlocks(input, out);
+        } else {
+            // Independent parts: each part's matches stay inside it, so any decoder reads the
+            // concatenated blocks as one stream.
+            std::vector<std::vector<std::uint8_t>> encoded(parts);
+            auto part = [&](std::size_t k) {
+                return input.subspan(size / parts * k,
+                                     k + 1 == parts ? size - size / parts * k : size / parts);
+            };
+            {
+                std::vector<std::jthread> workers;
+                std::size_t started = 1;
+                try {
+                    for (; started < parts; ++started) {
+                        workers.emplace_back(
+                            [&, started] { appendLzfseBlocks(part(started), encoded[started]); });
+                    }
+                } catch (const std::system_error&) {
+                    for (std::size_t k = started; k < parts; ++k) {
+                        appendLzfseBlocks(part(k), encoded[k]);
+                    }
+                }
+                appendLzfseBlocks(part(0), encoded[0]);
+            }
+            std::size_t total = 4;
+            for (const auto& e : encoded)
+                total += e.size();
+            out.reserve(total);
+            for (const auto& e : encoded)
+                out.insert(out.end(), e.begin(), e.end());
+        }
+    }
+    appendEnd(out);
+    return out;
+}
+
+std::optional<DecodeError> decodeInto(std::span<const std::uint8_t> stream,
+                                      std::uint64_t outputLimit, std::vector<std::uint8_t>& output,
+                                      Options options) {
+    std::uint64_t total = 0;
+    std::size_t endOffset = 0;
+    const std::uint64_t limit = std::min<std::uint64_t>(outputLimit, output.max_size());
+    const auto structural = walk(stream, limit, total, endOffset);
+    if (structural && structural->error == Error::outputLimit) return structural;
+    try {
+        output.resize(static_cast<std::size_t>(total));
+    } catch (const std::bad_alloc&) {
+        return DecodeError{Error::outputLimit, 0};
+    }
+    std::uint8_t* const out = output.data();
+    if (structural) {
+        // Report problems in stream order: a damaged block before the one the walk stopped
+        // at says more than, say, the missing end block behind it.
+        DecoderScratch scratch;
+        if (auto e = decodeBlocks(stream, Boundary{}, endOffset, out, out, out + total, scratch)) {
+            return e;
+        }
+        return structural;
+    }
+    const unsigned threads = std::max(options.threads, 1u);
+    const auto parts = static_cast<unsigned>(
+        std::min<std::uint64_t>(threads, std::max<std::uint64_t>(total / kMinDecodePart, 1)));
+    if (parts > 1) {
+        const auto points = splitPoints(stream, endOffset, total, parts);
+        if (points.size() > 2) return decodeParallel(stream, points, out);
+    }
+    DecoderScratch scratch;
+    return decodeBlocks(stream, Boundary{}, endOffset, out, out, out + total, scratch);
+}
+
+Decoded decode(std::span<const std::uint8_t> stream, std::uint64_t outputLimit, Options options) {
+    Decoded result;
+    result.error = decodeInto(stream, outputLimit, result.bytes, options);
+    if (result.error) {
+        result.bytes.clear();
+        result.bytes.shrink_to_fit();
+    }
+    return result;
+}
+
+}  // namespace lzfse

@@ -345,3 +345,45 @@ TEST(DiskScanner, ScanAgreesWithDuOnASystemFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DiskScanner, FolderOfAMillionEntriesIsListedWhole) {
+    // In memory when a private tmpfs is possible: a million creations on disk take minutes.
+    const bool inMemory = quenwick::testing::canMountPrivateTmpfs();
+#if defined(__SANITIZE_ADDRESS__)
+    const int count = 100000;  // the sanitizers' build proves memory safety, not scale
+#else
+    const int count = inMemory ? 1000000 : 100000;
+#endif
+    TempDir dir;
+    ASSERT_TRUE(quenwick::testing::makeDirs(dir / "huge"));
+    const auto out = quenwick::testing::runInChild([&]() -> std::string {
+        if (inMemory &&
+            !quenwick::testing::mountPrivateTmpfs(dir.path(), "size=16m,nr_inodes=2m")) {
+            return "mount failed";
+        }
+        if (mkdir((dir / "huge").c_str(), 0755) != 0 && errno != EEXIST) return "mkdir failed";
+        const int dfd = open((dir / "huge").c_str(), O_RDONLY | O_DIRECTORY);
+        char name[16];
+        for (int i = 0; i < count; ++i) {
+            std::snprintf(name, sizeof name, "%x", i);
+            const int fd = openat(dfd, name, O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+            if (fd < 0) return std::string("cannot create ") + name;
+            close(fd);
+        }
+        close(dfd);
+        auto tree = scan(dir.path());
+        const auto huge = tree->nodeAtPath(dir / "huge");
+        if (!huge) return "missing";
+        size_t children = 0;
+        for (auto c = tree->firstChild(*huge); c != FileTree::none; c = tree->nextSibling(c)) {
+            ++children;
+        }
+        return std::to_string(children) + " " + std::to_string(tree->count());
+    });
+    ASSERT_TRUE(out);
+    EXPECT_EQ(*out, std::to_string(count) + " " + std::to_string(count + 2));
+}
+
+}  // namespace

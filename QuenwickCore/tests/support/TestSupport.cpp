@@ -158,7 +158,7 @@ bool dropPrivileges() {
            geteuid() == 65534;
 }
 
-bool mountPrivateTmpfs(const std::string& dir) {
+bool mountPrivateTmpfs(const std::string& dir, const std::string& options) {
     if (geteuid() == 0) {
         if (unshare(CLONE_NEWNS) != 0) return false;
     } else {
@@ -174,7 +174,7 @@ bool mountPrivateTmpfs(const std::string& dir) {
             return false;
     }
     if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
-    return mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64m,mode=0755") == 0;
+    return mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
 }
 
 bool canMountPrivateTmpfs() {

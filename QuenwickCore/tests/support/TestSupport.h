@@ -40,8 +40,8 @@ std::optional<std::string> runInChild(const std::function<std::string()>& body);
 bool dropPrivileges();
 
 // In a child: enter a private mount namespace (with a user namespace when not root) and mount a
-// tmpfs on dir. True on success.
-bool mountPrivateTmpfs(const std::string& dir);
+// tmpfs on dir with the given mount options. True on success.
+bool mountPrivateTmpfs(const std::string& dir, const std::string& options = "size=64m,mode=0755");
 
 // True when the kernel lets this process make the namespaces mountPrivateTmpfs needs (probed
 // once in a child). Tests that need a second file system skip themselves otherwise.

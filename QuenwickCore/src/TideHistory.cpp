@@ -181,9 +181,8 @@ TideHistory::Recording TideHistory::record(const FileTree& tree,
                                            const std::string& home) const {
     Recording recording;
     if (!tree.nodeAtPath(home)) return recording;
-    recording.summary =
-        TideSummary::make(tree, TideSummary::standardRoots(home), volume, now,
-                          TideSummary::recordMinBytes, TideSummary::recordMaxDepth);
+    recording.summary = TideSummary::make(tree, TideSummary::standardRoots(home), volume, now,
+                                          TideSummary::recordMinBytes, TideSummary::recordMaxDepth);
     recording.saveError = save(*recording.summary);
     prune(now);
     return recording;
@@ -223,8 +222,8 @@ std::vector<Growth> TideHistory::growth(const TideSummary& from, const TideSumma
         return grown;
     };
 
-    // The descent, with an explicit stack: a crafted file can nest folders far deeper than the
-    // call stack could follow.
+    // The descent, with an explicit stack: a crafted file can nest thousands of folders, too
+    // deep for recursion under a small thread stack.
     struct Frame {
         std::string_view path;
         int64_t bytes;
@@ -240,12 +239,12 @@ std::vector<Growth> TideHistory::growth(const TideSummary& from, const TideSumma
         const auto parent = parentPath(top);
         if (parent != top && isCandidate(parent)) continue;
 
-        stack.push_back({top, deltaOf(top), grownChildren(top)});
+        stack.push_back({top, deltaOf(top), grownChildren(top), 0, {}});
         while (!stack.empty()) {
             Frame& frame = stack.back();
             if (frame.next < frame.grown.size()) {
                 const auto child = frame.grown[frame.next++];
-                stack.push_back({child, deltaOf(child), grownChildren(child)});
+                stack.push_back({child, deltaOf(child), grownChildren(child), 0, {}});
                 continue;
             }
             std::vector<Growth> outcome;
@@ -331,8 +330,8 @@ std::optional<double> TideHistory::forecastDaysToFull(const std::vector<TideSumm
     const double slope = covariance / variance;
     if (!(slope > 0)) return std::nullopt;
     const auto* last = taken.back();
-    const double remaining =
-        std::max(0.0, static_cast<double>(last->volumeTotal) - static_cast<double>(last->volumeUsed));
+    const double remaining = std::max(
+        0.0, static_cast<double>(last->volumeTotal) - static_cast<double>(last->volumeUsed));
     return remaining / slope;
 }
 

@@ -71,7 +71,8 @@ TideSummary TideSummary::make(const FileTree& tree, const std::vector<std::strin
     std::vector<Step> walk;
     for (std::string root : roots) {
         if (root.empty() || root.front() != '/') continue;
-        // "/home/ann/" names the same folder as "/home/ann"; keep the recorded paths single-slashed.
+        // "/home/ann/" names the same folder as "/home/ann"; keep the recorded paths
+        // single-slashed.
         while (root.size() > 1 && root.back() == '/')
             root.pop_back();
         const auto start = tree.nodeAtPath(root);
@@ -85,7 +86,8 @@ TideSummary TideSummary::make(const FileTree& tree, const std::vector<std::strin
             exact[step.path] = size;
             if (step.depth >= maxDepth) continue;
             for (const auto child : tree.children(step.node)) {
-                walk.push_back({child, childPath(step.path, tree.nameBytes(child)), step.depth + 1});
+                walk.push_back(
+                    {child, childPath(step.path, tree.nameBytes(child)), step.depth + 1});
             }
         }
     }

@@ -7,7 +7,7 @@
 namespace quenwick {
 
 struct Growth {
-    std::string path;  // absolute folder path, display form
+    std::string path;   // absolute folder path, display form
     int64_t bytes = 0;  // growth in bytes (negative when it shrank)
 
     bool operator==(const Growth&) const = default;

@@ -39,7 +39,8 @@ struct TideSummary {
     // skipped), walks depth first and records every folder of at least minBytes, entering it
     // while its depth below the root is under maxDepth. A path met twice keeps the size last
     // recorded. Without a volume the three figures are 0. Never touches the disk.
-    [[nodiscard]] static TideSummary make(const FileTree& tree, const std::vector<std::string>& roots,
+    [[nodiscard]] static TideSummary make(const FileTree& tree,
+                                          const std::vector<std::string>& roots,
                                           const std::optional<VolumeInfo>& volume, double date,
                                           uint64_t minBytes, int maxDepth);
 

@@ -11,7 +11,8 @@ namespace quenwick::userFolders {
 // ends in "/" unless it is "/".
 [[nodiscard]] std::string home();
 
-// $XDG_DATA_HOME, default home()/.local/share: where the app keeps its data ("Application Support").
+// $XDG_DATA_HOME, default home()/.local/share: where the app keeps its data ("Application
+// Support").
 [[nodiscard]] std::string dataHome();
 
 // $XDG_CACHE_HOME, default home()/.cache.

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 // The deletion guard's answer for one path. A GuardedRemoval is the only ticket the Trash mover
@@ -31,6 +32,8 @@ public:
 
     // The guard's verdict on this path now, from the guard that allowed it.
     [[nodiscard]] GuardVerdict recheck() const;
+    // The same guard's verdict on another spelling of this item (its real place, say).
+    [[nodiscard]] GuardVerdict recheckAt(std::string_view path) const;
 
     // Equality and hashing over path and caution only.
     bool operator==(const GuardedRemoval& other) const {

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "QuenwickCore/DeletionGuard.h"
+#include "QuenwickCore/GuardVerdict.h"
+
+// The guard's lists, built once per guard and shared by its copies and by every removal it allowed.
+namespace quenwick::detail {
+
+struct GuardPolicy : std::enable_shared_from_this<GuardPolicy> {
+    GuardPolicy(std::string_view home, std::string_view appBundle,
+                DeletionGuard::RunningAppTest isRunningApp, DeletionGuard::UserFolders folders);
+
+    [[nodiscard]] GuardVerdict check(std::string_view path) const;
+
+    std::string home;
+    std::string appBundle;
+    DeletionGuard::RunningAppTest isRunningApp;
+
+private:
+    struct TextVerdict {
+        std::optional<std::string> blocked;
+        std::optional<std::string> caution;
+    };
+    // Every rule that reads the path as text (the caution's folder test aside).
+    TextVerdict judgeText(const std::string& p) const;
+    std::optional<std::string> blockReason(const std::string& p,
+                                           const std::vector<std::string_view>& parts) const;
+    std::optional<std::string> cautionFor(const std::string& p, const std::string& parent) const;
+    bool isTrashFolder(const std::string& p, const std::vector<std::string_view>& parts) const;
+
+    std::vector<std::string> homes_;  // the home as given, and its real path when that differs
+    std::set<std::string> standardFolders_;
+    std::set<std::string> homeAncestors_;
+    std::vector<std::string> secretStores_;
+    std::set<std::string> structuralFolders_;
+    std::set<std::string> homeTrashFolders_;
+    std::set<std::string> libraryFolders_;
+    std::set<std::string> cloudFolders_;
+    std::vector<std::string> homeLibraries_;   // home + "/Library" for every spelling
+    std::vector<std::string> appDataFolders_;  // $XDG_CONFIG_HOME, $XDG_DATA_HOME
+    std::vector<std::string> homeTrashes_;     // $XDG_DATA_HOME/Trash
+};
+
+// Path helpers shared by the guard, the Trash mover and the eraser.
+std::vector<std::string_view> splitPath(std::string_view path);
+std::string parentPath(const std::string& normalised);
+std::string lastComponent(const std::string& normalised);
+bool hasPrefixFolder(std::string_view path, std::string_view folder);  // path == folder or below
+std::optional<std::string> realPath(const std::string& path);
+
+// Platform probes (src/linux).
+bool isMountPoint(const std::string& path);  // the root of a mount other than its parent's
+bool isDirectory(const std::string& path);   // following links, as the caution rule asks
+
+}  // namespace quenwick::detail

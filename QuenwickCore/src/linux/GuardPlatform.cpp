@@ -1,0 +1,129 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "GuardPolicy.h"
+#include "QuenwickCore/DeletionGuard.h"
+#include "QuenwickCore/UserFolders.h"
+
+namespace quenwick {
+namespace detail {
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+std::optional<std::string> readLink(const std::string& path) {
+    std::string buffer(4096, '\0');
+    const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return std::nullopt;
+    buffer.resize(static_cast<size_t>(n));
+    return buffer;
+}
+
+std::string readWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// The executables and AppImages of the current user's processes, normalised.
+std::set<std::string> runningPrograms() {
+    std::set<std::string> programs;
+    const uid_t uid = getuid();
+    std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+    if (!proc) return programs;
+    while (const dirent* entry = readdir(proc.get())) {
+        const std::string pid = entry->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string base = "/proc/" + pid;
+        struct stat st;
+        if (stat(base.c_str(), &st) != 0 || st.st_uid != uid) continue;
+        if (auto exe = readLink(base + "/exe")) {
+            // A program whose file was replaced or deleted no longer has a path to protect.
+            constexpr std::string_view kDeleted = " (deleted)";
+            const bool deleted =
+                exe->size() > kDeleted.size() &&
+                exe->compare(exe->size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0;
+            if (!deleted && exe->front() == '/') programs.insert(DeletionGuard::normalise(*exe));
+        }
+        // An AppImage runs from a FUSE mount; the file the user sees is named in its environment.
+        const std::string env = readWhole(base + "/environ");
+        for (size_t at = 0; at < env.size();) {
+            const size_t end = env.find('\0', at);
+            const std::string_view var(env.data() + at,
+                                       (end == std::string::npos ? env.size() : end) - at);
+            if (var.substr(0, 9) == "APPIMAGE=" && var.size() > 10 && var[9] == '/')
+                programs.insert(DeletionGuard::normalise(var.substr(9)));
+            if (end == std::string::npos) break;
+            at = end + 1;
+        }
+    }
+    return programs;
+}
+
+// The entries of user-dirs.dirs: XDG_<NAME>_DIR="$HOME/..." or an absolute path.
+std::vector<std::string> configuredUserDirs(const std::string& configHome,
+                                            const std::string& home) {
+    std::vector<std::string> dirs;
+    std::ifstream in(configHome + "/user-dirs.dirs");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("XDG_", 0) != 0) continue;
+        const auto eq = line.find("_DIR=\"");
+        if (eq == std::string::npos) continue;
+        const auto start = eq + 6;
+        const auto end = line.rfind('"');
+        if (end == std::string::npos || end < start) continue;
+        std::string value = line.substr(start, end - start);
+        if (value == "$HOME") {
+            value = home;
+        } else if (value.rfind("$HOME/", 0) == 0) {
+            value = home + value.substr(5);
+        }
+        if (!value.empty() && value.front() == '/') dirs.push_back(DeletionGuard::normalise(value));
+    }
+    return dirs;
+}
+
+}  // namespace
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace detail
+
+DeletionGuard::UserFolders DeletionGuard::UserFolders::current(const std::string& home) {
+    UserFolders folders = defaultsFor(home);
+    folders.dataHome = normalise(userFolders::dataHome());
+    folders.configHome = normalise(userFolders::configHome());
+    folders.cacheHome = normalise(userFolders::cacheHome());
+    for (auto& dir : detail::configuredUserDirs(folders.configHome, home))
+        folders.userDirs.push_back(std::move(dir));
+    return folders;
+}
+
+DeletionGuard DeletionGuard::live() {
+    const std::string home = normalise(userFolders::home());
+    std::string bundle = detail::environment("APPIMAGE");
+    if (bundle.empty() || bundle.front() != '/')
+        bundle = detail::readLink("/proc/self/exe").value_or(std::string());
+    auto running = std::make_shared<const std::set<std::string>>(detail::runningPrograms());
+    return DeletionGuard(
+        home, bundle, [running](const std::string& path) { return running->count(path) != 0; },
+        UserFolders::current(home));
+}
+
+}  // namespace quenwick

@@ -1,0 +1,325 @@
+#include "TreeRemoval.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "RemovalTarget.h"
+
+namespace quenwick::detail {
+namespace {
+
+// Folders deeper than this keep their ancestors' descriptors closed, so a deep chain cannot run
+// the process out of descriptors; an ancestor is opened again through ".." and its identity
+// compared with what was seen on the way down.
+constexpr size_t kMaxOpenFolders = 48;
+
+struct MountIdentity {
+    dev_t device = 0;
+    uint64_t mountId = 0;
+    bool hasMountId = false;
+
+    static bool of(int fd, MountIdentity& out) {
+        struct statx sx;
+        if (statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MNT_ID, &sx) != 0) return false;
+        out.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+        out.hasMountId = (sx.stx_mask & STATX_MNT_ID) != 0;
+        out.mountId = sx.stx_mnt_id;
+        return true;
+    }
+
+    bool contains(int fd) const {
+        MountIdentity other;
+        if (!of(fd, other) || other.device != device) return false;
+        return !hasMountId || !other.hasMountId || other.mountId == mountId;
+    }
+};
+
+bool isFolderType(unsigned char type) {
+    return type == DT_DIR || type == DT_UNKNOWN;
+}
+
+// Adds owner rwx to a folder of ours so its contents can be listed and removed.
+bool makeWritable(int dirFd) {
+    struct stat st;
+    if (fstat(dirFd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
+    if ((st.st_mode & S_IRWXU) == S_IRWXU) return false;
+    return fchmod(dirFd, (st.st_mode & 07777) | S_IRWXU) == 0;
+}
+
+// The same for a folder we cannot open yet: reached through an O_PATH descriptor that did not
+// follow a link, and changed through /proc so the change lands on exactly that folder.
+bool makeWritableAt(int parentFd, const char* name) {
+    const int fd = openat(parentFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    UniqueFd handle(fd);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
+    if ((st.st_mode & S_IRWXU) == S_IRWXU) return false;
+    const std::string viaProc = "/proc/self/fd/" + std::to_string(fd);
+    return chmod(viaProc.c_str(), (st.st_mode & 07777) | S_IRWXU) == 0;
+}
+
+int openFolderAt(int parentFd, const char* name) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = openat(parentFd, name, flags);
+    if (fd < 0 && errno == EACCES && makeWritableAt(parentFd, name))
+        fd = openat(parentFd, name, flags);
+    return fd;
+}
+
+bool unlinkFile(int dirFd, const char* name) {
+    if (unlinkat(dirFd, name, 0) == 0 || errno == ENOENT) return true;
+    if (errno == EACCES && makeWritable(dirFd)) return unlinkat(dirFd, name, 0) == 0;
+    return false;
+}
+
+bool removeFolderEntry(int dirFd, const char* name) {
+    if (unlinkat(dirFd, name, AT_REMOVEDIR) == 0 || errno == ENOENT) return true;
+    if (errno == EACCES && makeWritable(dirFd)) return unlinkat(dirFd, name, AT_REMOVEDIR) == 0;
+    return false;
+}
+
+struct Entry {
+    std::string name;
+    unsigned char type = DT_UNKNOWN;
+};
+
+std::vector<Entry> listFolder(int dirFd) {
+    std::vector<Entry> entries;
+    const int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return entries;
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+        close(fd);
+        return entries;
+    }
+    while (const dirent* e = readdir(dir)) {
+        const std::string_view name = e->d_name;
+        if (name == "." || name == "..") continue;
+        entries.push_back({std::string(name), e->d_type});
+    }
+    closedir(dir);
+    return entries;
+}
+
+class Walker {
+public:
+    Walker(MountIdentity mount, const std::atomic<bool>* cancel) : mount_(mount), cancel_(cancel) {}
+
+    // Removes one entry of the folder open as parentFd, with everything below it.
+    bool remove(int parentFd, const std::string& name, unsigned char type) const {
+        if (!isFolderType(type)) {
+            if (unlinkFile(parentFd, name.c_str())) return true;
+            if (errno != EISDIR) return false;
+        }
+        const int fd = openFolderAt(parentFd, name.c_str());
+        if (fd < 0) {
+            if (errno == ENOTDIR || errno == ELOOP) return unlinkFile(parentFd, name.c_str());
+            return errno == ENOENT;
+        }
+        return removeFolder(parentFd, name, fd);
+    }
+
+private:
+    struct Frame {
+        DIR* dir = nullptr;  // null while closed to spare descriptors
+        std::string name;    // the folder's name in the frame below it
+        dev_t device = 0;
+        ino_t inode = 0;
+        bool rescanned = false;
+    };
+
+    bool cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
+
+    // Walks the folder open as fd (owned) depth first and removes it from parentFd at the end.
+    bool removeFolder(int parentFd, const std::string& name, int fd) const {
+        std::vector<Frame> stack;
+        size_t open = 0;
+        const auto closeAll = [&] {
+            for (auto& f : stack)
+                if (f.dir) closedir(f.dir);
+            stack.clear();
+        };
+        const auto push = [&](int childFd, std::string childName) {
+            struct stat st;
+            if (fstat(childFd, &st) != 0 || !mount_.contains(childFd)) {
+                close(childFd);  // another file system, or a mount of this one: left alone
+                return;
+            }
+            DIR* dir = fdopendir(childFd);
+            if (dir == nullptr) {
+                close(childFd);
+                return;
+            }
+            stack.push_back({dir, std::move(childName), st.st_dev, st.st_ino, false});
+            if (++open > kMaxOpenFolders) {
+                for (auto& f : stack) {
+                    if (!f.dir) continue;
+                    closedir(f.dir);
+                    f.dir = nullptr;
+                    --open;
+                    break;
+                }
+            }
+        };
+        push(fd, name);
+        if (stack.empty()) return false;
+
+        while (!stack.empty()) {
+            if (cancelled()) {
+                closeAll();
+                return false;
+            }
+            Frame& top = stack.back();
+            const int topFd = dirfd(top.dir);
+            if (const dirent* e = readdir(top.dir)) {
+                const std::string_view entry = e->d_name;
+                if (entry == "." || entry == "..") continue;
+                if (!isFolderType(e->d_type)) {
+                    if (unlinkFile(topFd, e->d_name) || errno != EISDIR) continue;
+                }
+                const int child = openFolderAt(topFd, e->d_name);
+                if (child < 0) {
+                    if (errno == ENOTDIR || errno == ELOOP) unlinkFile(topFd, e->d_name);
+                    continue;
+                }
+                push(child, std::string(entry));
+                continue;
+            }
+            // The top folder is empty as far as it could be emptied: remove it from its parent,
+            // opening the parent again first if its descriptor was closed.
+            int holderFd = parentFd;
+            if (stack.size() >= 2) {
+                Frame& below = stack[stack.size() - 2];
+                if (!below.dir) {
+                    if (!reopen(topFd, below)) {
+                        closeAll();
+                        return false;
+                    }
+                    ++open;
+                }
+                holderFd = dirfd(below.dir);
+            }
+            if (!removeFolderEntry(holderFd, top.name.c_str()) && errno == ENOTEMPTY &&
+                !top.rescanned) {
+                // Entries can slip past a listing that runs while its folder shrinks.
+                top.rescanned = true;
+                rewinddir(top.dir);
+                continue;
+            }
+            closedir(top.dir);
+            --open;
+            stack.pop_back();
+        }
+        struct stat st;
+        return fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+    }
+
+    // Opens the parent of the folder open as childFd and accepts it only if it is the folder that
+    // was seen there on the way down.
+    static bool reopen(int childFd, Frame& frame) {
+        const int fd = openat(childFd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) return false;
+        struct stat st;
+        if (fstat(fd, &st) != 0 || st.st_dev != frame.device || st.st_ino != frame.inode) {
+            close(fd);
+            return false;
+        }
+        frame.dir = fdopendir(fd);
+        if (frame.dir == nullptr) {
+            close(fd);
+            return false;
+        }
+        return true;
+    }
+
+    MountIdentity mount_;
+    const std::atomic<bool>* cancel_;
+};
+
+}  // namespace
+
+bool removeTreeAt(int parentFd, const std::string& name, int threads,
+                  const std::atomic<bool>* cancel) {
+    struct stat st;
+    if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) return unlinkFile(parentFd, name.c_str());
+    const int fd = openFolderAt(parentFd, name.c_str());
+    if (fd < 0) {
+        if (errno == ENOTDIR || errno == ELOOP) return unlinkFile(parentFd, name.c_str());
+        return errno == ENOENT;
+    }
+    UniqueFd root(fd);
+    MountIdentity mount;
+    if (!MountIdentity::of(fd, mount)) return false;
+    const Walker walker(mount, cancel);
+    if (threads <= 1) return walker.remove(parentFd, name, DT_DIR);
+
+    // Spread the work: list a level or two until there are enough pieces for every thread to
+    // stay busy, delete the pieces in parallel, then remove the listed folders deepest first.
+    struct Unit {
+        std::shared_ptr<UniqueFd> folder;
+        std::string name;
+        unsigned char type;
+    };
+    auto rootFolder = std::make_shared<UniqueFd>(root.release());
+    std::vector<Unit> units;
+    for (auto& e : listFolder(rootFolder->get()))
+        units.push_back({rootFolder, std::move(e.name), e.type});
+    std::vector<Unit> expanded;
+    const size_t enough = static_cast<size_t>(threads) * 32;
+    for (int level = 0; level < 3 && units.size() < enough; ++level) {
+        std::vector<Unit> next;
+        for (auto& unit : units) {
+            if (unit.type != DT_DIR) {
+                next.push_back(std::move(unit));
+                continue;
+            }
+            const int childFd = openFolderAt(unit.folder->get(), unit.name.c_str());
+            if (childFd < 0 || !mount.contains(childFd)) {
+                if (childFd >= 0) close(childFd);
+                next.push_back(std::move(unit));
+                continue;
+            }
+            auto child = std::make_shared<UniqueFd>(childFd);
+            for (auto& e : listFolder(childFd))
+                next.push_back({child, std::move(e.name), e.type});
+            expanded.push_back(std::move(unit));
+        }
+        units = std::move(next);
+    }
+
+    std::atomic<size_t> nextUnit{0};
+    const auto work = [&] {
+        for (size_t i; (i = nextUnit.fetch_add(1)) < units.size();) {
+            if (cancel && cancel->load(std::memory_order_relaxed)) return;
+            walker.remove(units[i].folder->get(), units[i].name, units[i].type);
+        }
+    };
+    std::vector<std::thread> helpers;
+    const size_t helperCount =
+        units.size() > 1 ? std::min(units.size(), static_cast<size_t>(threads)) - 1 : 0;
+    for (size_t i = 0; i < helperCount; ++i)
+        helpers.emplace_back(work);
+    work();
+    for (auto& t : helpers)
+        t.join();
+    units.clear();
+    for (auto it = expanded.rbegin(); it != expanded.rend(); ++it)
+        walker.remove(it->folder->get(), it->name, DT_DIR);
+    expanded.clear();
+    rootFolder.reset();
+    if (cancel && cancel->load(std::memory_order_relaxed)) return false;
+    return walker.remove(parentFd, name, DT_DIR);
+}
+
+}  // namespace quenwick::detail

@@ -1,0 +1,141 @@
+#include "QuenwickCore/TideAlerts.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "QuenwickCore/ByteFormat.h"
+#include "QuenwickCore/TideHistory.h"
+
+namespace quenwick {
+namespace {
+
+constexpr uint64_t kLowSpaceFloor = 20'000'000'000;
+constexpr double kFillingFastDays = 7.0;
+constexpr double kBigGrowthWindow = 129'600;  // 36 hours
+constexpr int64_t kBigGrowthMinDelta = 5'000'000'000;
+constexpr double kRateLimit = 86'400;
+
+template <class... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
+std::string lastComponent(const std::string& path) {
+    std::string_view p = path;
+    while (p.size() > 1 && p.back() == '/')
+        p.remove_suffix(1);
+    const auto slash = p.rfind('/');
+    if (p.size() <= 1 || slash == std::string_view::npos) return std::string(p);
+    return std::string(p.substr(slash + 1));
+}
+
+std::string abbreviatingHome(const std::string& path, std::string home) {
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    // A home of "/" would turn every path into "~..."; show such paths whole.
+    if (home.size() <= 1) return path;
+    if (path == home) return "~";
+    if (path.size() > home.size() && path.compare(0, home.size(), home) == 0 &&
+        path[home.size()] == '/') {
+        return "~" + path.substr(home.size());
+    }
+    return path;
+}
+
+}  // namespace
+
+std::vector<TideAlert> TideAlerts::evaluate(const VolumeInfo& volume,
+                                            const std::vector<TideSummary>& history, double now) {
+    std::vector<TideAlert> alerts;
+    const uint64_t threshold = std::max(volume.total / 10, kLowSpaceFloor);
+    if (volume.availableForImportantUsage < threshold) {
+        alerts.push_back(TideAlert::lowSpace(volume.availableForImportantUsage));
+    }
+
+    const auto days = TideHistory::forecastDaysToFull(history, now);
+    if (days && *days < kFillingFastDays) {
+        alerts.push_back(TideAlert::fillingFast(static_cast<int64_t>(std::floor(*days))));
+    }
+
+    if (history.size() >= 2) {
+        const auto& previous = history[history.size() - 2];
+        const auto& last = history.back();
+        if (last.date - previous.date <= kBigGrowthWindow) {
+            const auto grown = TideHistory::growth(previous, last, kBigGrowthMinDelta);
+            if (!grown.empty())
+                alerts.push_back(TideAlert::bigGrowth(grown[0].path, grown[0].bytes));
+        }
+    }
+    return alerts;
+}
+
+TideNotification TideAlerts::notification(const TideAlert& alert, const std::string& home) {
+    TideNotification n;
+    n.identifier = std::string(alert.kind());
+    std::visit(Overloaded{
+                   [&](const TideAlert::LowSpace& a) {
+                       n.title = "Your disk is nearly full";
+                       n.body = "Only " + formatBytes(a.free) +
+                                " left. Suggestions can show you what's safe to remove.";
+                       n.section = "shoreline";
+                   },
+                   [&](const TideAlert::FillingFast& a) {
+                       n.title = "Your disk is filling up fast";
+                       n.body = a.days > 1 ? "At this rate it will be full in about " +
+                                                 std::to_string(a.days) + " days."
+                                           : "At this rate it will be full within a day.";
+                       n.section = "history";
+                   },
+                   [&](const TideAlert::BigGrowth& a) {
+                       const uint64_t shown = a.bytes > 0 ? static_cast<uint64_t>(a.bytes) : 0;
+                       n.title =
+                           lastComponent(a.path) + " grew by " + formatBytes(shown) + " today";
+                       n.body = abbreviatingHome(a.path, home);
+                       n.section = "history";
+                   },
+               },
+               alert.value);
+    return n;
+}
+
+std::string TideAlerts::settingKey(const TideAlert& alert) {
+    std::string key = "alert" + std::string(alert.kind());
+    key[5] = static_cast<char>(key[5] - 'a' + 'A');
+    return key;
+}
+
+std::string TideAlerts::rateLimitKey(const TideAlert& alert) {
+    return "lastAlert." + std::string(alert.kind());
+}
+
+TideAlerts::Gate TideAlerts::gate(const TideAlert& alert, const Preferences& preferences,
+                                  double now) {
+    if (!preferences.boolean(settingKey(alert)).value_or(true)) return Gate::disabled;
+    const auto last = preferences.timestamp(rateLimitKey(alert));
+    // A stamp more than a day ahead was written while the clock ran ahead; honouring it would
+    // silence the alert until the clock caught up, so it counts as no stamp.
+    if (last && now - *last < kRateLimit && *last - now < kRateLimit) return Gate::rateLimited;
+    return Gate::due;
+}
+
+std::vector<TideAlerts::Outcome> TideAlerts::post(
+    const std::vector<TideAlert>& alerts, Preferences& preferences, double now,
+    const std::string& home, const std::function<bool(const TideNotification&)>& deliver) {
+    std::vector<Outcome> outcomes;
+    for (const auto& alert : alerts) {
+        Outcome outcome{alert, notification(alert, home), gate(alert, preferences, now)};
+        if (outcome.gate == Gate::due) {
+            // Recorded before delivery and whatever its result: one notification a day per kind,
+            // even when the desktop refuses them.
+            preferences.setTimestamp(rateLimitKey(alert), now);
+            (void)preferences.sync();
+            outcome.delivered = deliver && deliver(outcome.notification);
+        }
+        outcomes.push_back(std::move(outcome));
+    }
+    return outcomes;
+}
+
+}  // namespace quenwick

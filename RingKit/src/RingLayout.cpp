@@ -17,7 +17,7 @@ uint64_t saturatingAdd(uint64_t a, uint64_t b) {
 // The children of one folder being placed. Kept on an explicit stack rather than the call
 // stack, so a caller's huge maxDepth over a deep chain of folders cannot exhaust it.
 struct Frame {
-    size_t begin = 0;  // the folder's children: order[begin, end), largest first
+    size_t begin = 0;  // the folder's children that get an arc: order[begin, end)
     size_t end = 0;
     size_t next = 0;
     FileTree::Node parent = FileTree::none;
@@ -29,6 +29,32 @@ struct Frame {
     uint64_t smallBytes = 0;
     int64_t smallCount = 0;
 };
+
+// Appends the children of folder that get an arc to `order`, in childrenBySize order, and sums
+// up the rest into the frame. Since arcs grow with bytes, the drawn children are exactly the
+// head of the size-ordered list, so only they need sorting: a folder of 200,000 small files
+// costs one pass instead of a sort.
+Frame gather(const FileTree& tree, FileTree::Node folder, double perByte, double minAngle,
+             std::vector<FileTree::Node>& order) {
+    Frame f;
+    f.parent = folder;
+    f.begin = f.next = order.size();
+    for (auto c = tree.firstChild(folder); c != FileTree::none; c = tree.nextSibling(c)) {
+        const uint64_t bytes = tree.size(c);
+        if (bytes == 0) continue;  // no arc, and not counted as small either
+        if (perByte * static_cast<double>(bytes) < minAngle) {
+            f.smallBytes = saturatingAdd(f.smallBytes, bytes);
+            ++f.smallCount;
+            continue;
+        }
+        order.push_back(c);
+    }
+    std::stable_sort(
+        order.begin() + static_cast<ptrdiff_t>(f.begin), order.end(),
+        [&tree](FileTree::Node a, FileTree::Node b) { return tree.size(a) > tree.size(b); });
+    f.end = order.size();
+    return f;
+}
 
 }  // namespace
 
@@ -47,10 +73,10 @@ std::vector<RingSegment> RingLayout::layout(const FileTree& tree, FileTree::Node
     out.reserve(2048);
     const double perByte = fullCircle / total;
 
-    std::vector<FileTree::Node> order = tree.childrenBySize(focus);
+    std::vector<FileTree::Node> order;
     std::vector<Frame> stack;
-    stack.push_back({0, order.size(), 0, focus, 1, -1, 0.0,
-                     std::min(perByte * static_cast<double>(tree.size(focus)), fullCircle), 0, 0});
+    stack.push_back(gather(tree, focus, perByte, minAngle, order));
+    stack.back().limit = std::min(perByte * static_cast<double>(tree.size(focus)), fullCircle);
     double ringOneEnd = 0;
 
     while (!stack.empty()) {
@@ -72,24 +98,19 @@ std::vector<RingSegment> RingLayout::layout(const FileTree& tree, FileTree::Node
         const size_t position = f.next - f.begin;
         const FileTree::Node child = order[f.next++];
         const uint64_t bytes = tree.size(child);
-        if (bytes == 0) continue;
-        const double angle = perByte * static_cast<double>(bytes);
-        if (angle < minAngle) {
-            f.smallBytes = saturatingAdd(f.smallBytes, bytes);
-            ++f.smallCount;
-            continue;
-        }
         const int64_t branch = f.branch >= 0 ? f.branch : static_cast<int64_t>(position);
         const double start = f.cursor;
-        const double end = std::min(start + angle, f.limit);
+        const double end = std::min(start + perByte * static_cast<double>(bytes), f.limit);
         out.push_back({RingSegment::Kind::node(child), f.depth, start, end, bytes, branch});
         f.cursor = end;
         if (f.depth < maxDepth && tree.isDirectory(child)) {
             const int depth = f.depth + 1;  // f dies when the stack grows
-            const size_t begin = order.size();
-            const auto children = tree.childrenBySize(child);
-            order.insert(order.end(), children.begin(), children.end());
-            stack.push_back({begin, order.size(), begin, child, depth, branch, start, end, 0, 0});
+            Frame inner = gather(tree, child, perByte, minAngle, order);
+            inner.depth = depth;
+            inner.branch = branch;
+            inner.cursor = start;
+            inner.limit = end;
+            stack.push_back(inner);
         }
     }
 

@@ -120,12 +120,21 @@ TideAlerts::Gate TideAlerts::gate(const TideAlert& alert, const Preferences& pre
     return Gate::due;
 }
 
+std::vector<TideAlerts::Outcome> TideAlerts::preview(const std::vector<TideAlert>& alerts,
+                                                     const Preferences& preferences, double now,
+                                                     const std::string& home) {
+    std::vector<Outcome> outcomes;
+    for (const auto& alert : alerts)
+        outcomes.push_back({alert, notification(alert, home), gate(alert, preferences, now)});
+    return outcomes;
+}
+
 std::vector<TideAlerts::Outcome> TideAlerts::post(
     const std::vector<TideAlert>& alerts, Preferences& preferences, double now,
     const std::string& home, const std::function<bool(const TideNotification&)>& deliver) {
-    std::vector<Outcome> outcomes;
-    for (const auto& alert : alerts) {
-        Outcome outcome{alert, notification(alert, home), gate(alert, preferences, now)};
+    auto outcomes = preview(alerts, preferences, now, home);
+    for (auto& outcome : outcomes) {
+        const auto& alert = outcome.alert;
         if (outcome.gate == Gate::due) {
             // Recorded before delivery and whatever its result: one notification a day per kind,
             // even when the desktop refuses them.
@@ -133,7 +142,6 @@ std::vector<TideAlerts::Outcome> TideAlerts::post(
             (void)preferences.sync();
             outcome.delivered = deliver && deliver(outcome.notification);
         }
-        outcomes.push_back(std::move(outcome));
     }
     return outcomes;
 }

@@ -56,6 +56,10 @@ public:
         Gate gate = Gate::due;
         bool delivered = false;
     };
+    // What post() would do now, without recording or delivering anything (delivered stays false).
+    [[nodiscard]] static std::vector<Outcome> preview(const std::vector<TideAlert>& alerts,
+                                                      const Preferences& preferences, double now,
+                                                      const std::string& home);
     static std::vector<Outcome> post(const std::vector<TideAlert>& alerts, Preferences& preferences,
                                      double now, const std::string& home,
                                      const std::function<bool(const TideNotification&)>& deliver);

@@ -1,0 +1,129 @@
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+
+#include "CliSupport.h"
+#include "CommandRegistry.h"
+#include "QuenwickCore/ByteFormat.h"
+#include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/TideHistory.h"
+#include "QuenwickCore/UserFolders.h"
+
+namespace brimvale::cli {
+namespace {
+
+struct HistoryArgs {
+    bool json = false;
+    std::string path;
+    bool recordJson = false;
+    bool quiet = false;
+};
+
+// A summary in its daily file's own shape (keys in order, exact integers).
+nlohmann::ordered_json summaryJson(const quenwick::TideSummary& summary) {
+    return nlohmann::ordered_json::parse(summary.toJson());
+}
+
+std::string localTime(double date) {
+    const auto seconds = static_cast<time_t>(date);
+    std::tm local{};
+    char text[32] = "?";
+    if (localtime_r(&seconds, &local) != nullptr) {
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    }
+    return text;
+}
+
+int runHistory(const HistoryArgs& args) {
+    const auto history = quenwick::TideHistory::standard().load();
+    if (args.json) {
+        auto list = nlohmann::ordered_json::array();
+        for (const auto& summary : history)
+            list.push_back(summaryJson(summary));
+        printJson(list);
+        return kExitOk;
+    }
+    if (history.empty()) {
+        std::cout << "No summaries recorded yet in "
+                  << quenwick::TideHistory::standard().directory() << '\n';
+        return kExitOk;
+    }
+    std::vector<std::vector<std::string>> rows{{"Taken", "Used", "Total", "Folders"}};
+    for (const auto& s : history) {
+        rows.push_back({localTime(s.date), quenwick::formatBytes(s.volumeUsed),
+                        quenwick::formatBytes(s.volumeTotal), std::to_string(s.folders.size())});
+    }
+    printTable(rows, {false, true, true, true});
+    return kExitOk;
+}
+
+bool sameFileSystem(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev;
+}
+
+int runRecord(const HistoryArgs& args) {
+    const std::string home = quenwick::userFolders::home();
+    // A separate /home is common here; scanning "/" would then stop at its mount point.
+    const std::string root = !args.path.empty()          ? absolutePath(args.path)
+                             : sameFileSystem(home, "/") ? std::string("/")
+                                                         : home;
+    struct stat st {};
+    if (stat(root.c_str(), &st) != 0) {
+        return fail("cannot scan " + root + ": " + std::strerror(errno));
+    }
+    if (!S_ISDIR(st.st_mode)) return fail("cannot scan " + root + ": not a folder");
+
+    quenwick::DiskScanner scanner(quenwick::ScanOptions::forVolume(root));
+    ProgressLine progress(args.quiet);
+    const auto tree = scanner.scan(root, 0, [&](const quenwick::ScanProgress& p) {
+        progress.update("Scanning " + std::to_string(p.files) + " files, " +
+                        quenwick::formatBytes(p.bytes));
+    });
+    progress.finish();
+
+    const auto history = quenwick::TideHistory::standard();
+    const auto recording = history.record(*tree, quenwick::VolumeInfo::containing("/"),
+                                          quenwick::TideSummary::now(), home);
+    if (!recording.summary) {
+        return fail("nothing recorded: the scan of " + root + " does not contain the home folder " +
+                    home);
+    }
+    if (recording.saveError) {
+        return fail("cannot save the summary in " + history.directory() + ": " +
+                    recording.saveError.message());
+    }
+    const auto& summary = *recording.summary;
+    if (args.recordJson) {
+        printJson(summaryJson(summary));
+    } else {
+        std::cout << "Recorded " << localTime(summary.date) << ": "
+                  << quenwick::formatBytes(summary.volumeUsed) << " used of "
+                  << quenwick::formatBytes(summary.volumeTotal) << ", " << summary.folders.size()
+                  << " folders, in " << history.directory() << '/'
+                  << quenwick::TideHistory::fileName(summary.date).value_or("?") << '\n';
+    }
+    return kExitOk;
+}
+
+const CommandRegistry::Registration registration([](CLI::App& app) {
+    auto args = std::make_shared<HistoryArgs>();
+    auto* cmd = app.add_subcommand("history", "List the recorded daily summaries of the disk");
+    cmd->add_flag("--json", args->json, "Print one JSON document");
+    cmd->require_subcommand(0, 1);
+    auto* record = cmd->add_subcommand(
+        "record",
+        "Scan PATH (default \"/\", or the home folder when it is on its own file system) and "
+        "record today's summary");
+    record->add_option("PATH", args->path, "Folder to scan; its tree must contain the home folder");
+    record->add_flag("--json", args->recordJson, "Print the recorded summary as JSON");
+    record->add_flag("--quiet", args->quiet, "No progress on standard error");
+    return [args, record] { return record->parsed() ? runRecord(*args) : runHistory(*args); };
+});
+
+}  // namespace
+}  // namespace brimvale::cli

@@ -216,7 +216,7 @@ inline void copyMatchExact(std::uint8_t* d, std::size_t distance, std::size_t n)
 constexpr std::size_t kWildSlack = 32;
 
 std::optional<Error> decodeLzfseBlock(const std::uint8_t* block, bool v2, const OutputWindow& out,
-                                      DecoderScratch& scratch) {
+                                      DecoderScratch::Tables& scratch) {
     LzfseHeader h;
     if (auto e = v2 ? parseV2(block, h) : parseV1(block, h)) return e;
     if (auto e = checkHeader(h)) return e;
@@ -307,10 +307,18 @@ std::optional<Error> decodeLzfseBlock(const std::uint8_t* block, bool v2, const 
             return Error::badMatchDistance;
         }
         if (LZFSE_LIKELY(static_cast<std::size_t>(writeLimit - dst) >= l + m + kWildSlack)) {
-            wildCopy16(dst, lit, l);
+            // Most literal runs and matches fit one 16-byte copy: no loop to mispredict.
+            copy16(dst, lit);
+            if (LZFSE_UNLIKELY(l > 16)) wildCopy16(dst + 16, lit + 16, l - 16);
             dst += l;
             lit += l;
-            wildCopyMatch(dst, distance, m);
+            if (LZFSE_LIKELY(distance >= 16)) {
+                const std::uint8_t* src = dst - distance;
+                copy16(dst, src);
+                if (LZFSE_UNLIKELY(m > 16)) wildCopy16(dst + 16, src + 16, m - 16);
+            } else {
+                wildCopyMatch(dst, distance, m);
+            }
             dst += m;
         } else {
             std::memcpy(dst, lit, l);
@@ -531,14 +539,16 @@ std::optional<Error> decodeBlock(const std::uint8_t* block, const BlockExtent& e
                                  const OutputWindow& out, DecoderScratch& scratch) {
     switch (extent.magic) {
         case kMagicRaw:
-            std::memcpy(out.dst, block + kRawHeaderSize, static_cast<std::size_t>(extent.nRaw));
+            if (extent.nRaw != 0) {
+                std::memcpy(out.dst, block + kRawHeaderSize, static_cast<std::size_t>(extent.nRaw));
+            }
             return std::nullopt;
         case kMagicLzvn:
             return decodeLzvnBlock(block + kLzvnHeaderSize, extent.size - kLzvnHeaderSize, out);
         case kMagicV1:
-            return decodeLzfseBlock(block, false, out, scratch);
+            return decodeLzfseBlock(block, false, out, scratch.tables());
         case kMagicV2:
-            return decodeLzfseBlock(block, true, out, scratch);
+            return decodeLzfseBlock(block, true, out, scratch.tables());
         default:
             return std::nullopt;
     }

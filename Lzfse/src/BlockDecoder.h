@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -38,16 +39,25 @@ struct OutputWindow {
     std::uint8_t* writeLimit;
 };
 
-// Per-thread work space of the LZFSE block decoder, reused from block to block.
+// Per-thread work space of the LZFSE block decoder, reused from block to block and allocated
+// only once a stream turns out to hold LZFSE blocks.
 class DecoderScratch {
 public:
-    DecoderScratch() : literals(kMaxLiterals + 64) {}
+    struct Tables {
+        std::vector<std::uint8_t> literals = std::vector<std::uint8_t>(kMaxLiterals + 64);
+        std::array<LiteralEntry, kLitStates> literalTable;
+        std::array<ValueEntry, kLStates> lTable;
+        std::array<ValueEntry, kMStates> mTable;
+        std::array<ValueEntry, kDStates> dTable;
+    };
 
-    std::vector<std::uint8_t> literals;
-    std::array<LiteralEntry, kLitStates> literalTable;
-    std::array<ValueEntry, kLStates> lTable;
-    std::array<ValueEntry, kMStates> mTable;
-    std::array<ValueEntry, kDStates> dTable;
+    Tables& tables() {
+        if (!tables_) tables_ = std::make_unique<Tables>();
+        return *tables_;
+    }
+
+private:
+    std::unique_ptr<Tables> tables_;
 };
 
 // Decodes the block at `block` (of extent `extent`, already checked by readExtent) into `out`.

@@ -61,9 +61,11 @@ void buildEncoderTable(const std::uint16_t* freq, int symbols, int states, Encod
             continue;
         }
         const int k = logStates - floorLog2(static_cast<std::uint32_t>(f));
-        table[s] = {static_cast<std::int16_t>((f << k) - states), static_cast<std::uint8_t>(k),
-                    static_cast<std::int16_t>(start - f + (states >> k)),
-                    static_cast<std::int16_t>(start - f + ((2 * states) >> k))};
+        const int threshold = (f << k) - states;
+        table[s].bitsBias = static_cast<std::uint32_t>((k << 16) - threshold);
+        table[s].bits = static_cast<std::uint8_t>(k);
+        table[s].delta[0] = static_cast<std::int16_t>(start - f + ((2 * states) >> k));
+        table[s].delta[1] = static_cast<std::int16_t>(start - f + (states >> k));
         start += f;
     }
 }

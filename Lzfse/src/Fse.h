@@ -28,10 +28,11 @@ struct ValueEntry {
 
 // Encoding entry of a symbol (see encodeSymbol).
 struct EncoderEntry {
-    std::int16_t threshold;  // states at or above it write `bits`, below it `bits - 1`
-    std::uint8_t bits;
-    std::int16_t deltaHigh;
-    std::int16_t deltaLow;
+    // (state + bitsBias) >> 16 is the number of state bits to write: k for states at or above
+    // the symbol's threshold (f << k) - N, else k - 1.
+    std::uint32_t bitsBias;
+    std::uint8_t bits;      // k
+    std::int16_t delta[2];  // next-state offset after writing k - 1 and k bits
 };
 
 // Sum of `freq`; a table is usable only when this equals its state count.
@@ -50,11 +51,11 @@ void normalizeCounts(const std::uint32_t* counts, int symbols, int states, std::
 
 // Reads a bit stream from its last real bit down to its first. The stream occupies
 // [start, end) and holds 8 * (end - start) + bits real bits (bits in -7..0). The 8 bytes below
-// `start` must be readable memory (they are fetched but never used when the stream is valid).
+// `start` must be readable memory: they are fetched but never used when the stream is valid.
 class BackwardBitReader {
 public:
     BackwardBitReader(const std::uint8_t* start, const std::uint8_t* end, int bits)
-        : start_(start), window_(end - 8), used_(static_cast<unsigned>(-bits)) {
+        : start_(start), floor_(start - 8), window_(end - 8), used_(static_cast<unsigned>(-bits)) {
         value_ = load64(window_);
     }
 
@@ -63,11 +64,12 @@ public:
         return 8 * (window_ - start_) + 64 - static_cast<std::int64_t>(used_);
     }
 
-    // Moves the window down so at least 56 unread bits are in it. Fails (and leaves the reader
-    // unusable) when more bits were consumed than the stream holds.
+    // Moves the window down so at least 56 unread bits are in it. Fails once the window would
+    // leave the stream; reads that went a few bits below its start show in remaining().
     [[nodiscard]] bool refill() {
-        if (remaining() < 0) return false;
-        window_ -= used_ >> 3;
+        const std::uint8_t* const next = window_ - (used_ >> 3);
+        if (next < floor_) return false;
+        window_ = next;
         used_ &= 7;
         value_ = load64(window_);
         return true;
@@ -82,6 +84,7 @@ public:
 
 private:
     const std::uint8_t* start_;
+    const std::uint8_t* floor_;
     const std::uint8_t* window_;
     std::uint64_t value_ = 0;
     unsigned used_;
@@ -129,15 +132,14 @@ private:
     unsigned count_ = 0;
 };
 
-// Encodes `symbol` from `state`, writing the state bits below `extraBits` extra bits of
+// Encodes a symbol from `state`, writing the state bits above `extraBits` extra bits of
 // `extra` in one put (extra first, so a decoder finds the state bits above it).
 inline void encodeSymbol(ForwardBitWriter& out, const EncoderEntry& e, std::uint32_t& state,
                          std::uint32_t extra, unsigned extraBits) {
-    const bool high = static_cast<std::int32_t>(state) >= e.threshold;
-    const unsigned n = e.bits - (high ? 0u : 1u);
+    const std::uint32_t n = (state + e.bitsBias) >> 16;
     out.put(extra | (std::uint64_t{state & ((1u << n) - 1)} << extraBits), extraBits + n);
-    state = static_cast<std::uint32_t>((high ? e.deltaHigh : e.deltaLow) +
-                                       static_cast<std::int32_t>(state >> n));
+    state =
+        static_cast<std::uint32_t>(e.delta[n + 1 - e.bits] + static_cast<std::int32_t>(state >> n));
 }
 
 }  // namespace lzfse::detail

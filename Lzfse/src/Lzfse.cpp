@@ -246,6 +246,8 @@ std::optional<DecodeError> decodeInto(std::span<const std::uint8_t> stream,
     const auto structural = walk(stream, limit, total, endOffset);
     if (structural && structural->error == Error::outputLimit) return structural;
     try {
+        // Never a null buffer, even for empty output: blocks copy to it with memcpy.
+        output.reserve(std::max<std::size_t>(static_cast<std::size_t>(total), 1));
         output.resize(static_cast<std::size_t>(total));
     } catch (const std::bad_alloc&) {
         return DecodeError{Error::outputLimit, 0};

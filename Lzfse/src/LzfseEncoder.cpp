@@ -3,6 +3,10 @@
 #include <cstring>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Encoders.h"
 #include "Fse.h"
 
@@ -24,6 +28,7 @@ constexpr std::uint32_t kLiteralReserve = 16;
 // entry (0) is always farther back than any distance a match may have.
 constexpr std::uint32_t kPositionOffset = kMaxD + 1;
 constexpr std::size_t kWindow = std::size_t{1} << 31;
+constexpr std::size_t kPrefetchAhead = 4;  // at most 4: positions stop 8 bytes before the end
 
 std::uint32_t lSymbol(std::uint32_t v) {
     if (v < 16) return v;
@@ -76,6 +81,48 @@ std::size_t packFrequencies(const std::uint16_t* freq, std::uint8_t* out) {
     return bits.finish(padding);
 }
 
+inline std::uint32_t hashOf(std::uint32_t x) {
+    return (x * kHashMultiplier) >> (32 - kHashBits);
+}
+
+// The 4 most recent positions with one hash, and the 4 bytes found at each, newest first.
+struct alignas(32) Bucket {
+    std::uint32_t pos[4];
+    std::uint32_t value[4];
+};
+
+// Bit e set when entry e holds the value x.
+inline unsigned equalValues(const Bucket& b, std::uint32_t x) {
+#if defined(__SSE2__)
+    const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(b.value));
+    return static_cast<unsigned>(
+        _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v, _mm_set1_epi32(static_cast<int>(x))))));
+#else
+    return unsigned{b.value[0] == x} | unsigned{b.value[1] == x} << 1 |
+           unsigned{b.value[2] == x} << 2 | unsigned{b.value[3] == x} << 3;
+#endif
+}
+
+inline void push(Bucket& b, std::uint32_t pos, std::uint32_t x) {
+#if defined(__SSE2__)
+    auto* p = reinterpret_cast<__m128i*>(b.pos);
+    auto* v = reinterpret_cast<__m128i*>(b.value);
+    _mm_store_si128(p, _mm_or_si128(_mm_slli_si128(_mm_load_si128(p), 4),
+                                    _mm_cvtsi32_si128(static_cast<int>(pos))));
+    _mm_store_si128(v, _mm_or_si128(_mm_slli_si128(_mm_load_si128(v), 4),
+                                    _mm_cvtsi32_si128(static_cast<int>(x))));
+#else
+    b.pos[3] = b.pos[2];
+    b.pos[2] = b.pos[1];
+    b.pos[1] = b.pos[0];
+    b.pos[0] = pos;
+    b.value[3] = b.value[2];
+    b.value[2] = b.value[1];
+    b.value[1] = b.value[0];
+    b.value[0] = x;
+#endif
+}
+
 class LzfseEncoder {
 public:
     LzfseEncoder(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out)
@@ -94,11 +141,6 @@ public:
     void run();
 
 private:
-    struct Bucket {
-        std::uint32_t pos[4];
-        std::uint32_t value[4];
-    };
-
     struct Match {
         std::size_t start = 0;
         std::size_t length = 0;
@@ -140,20 +182,25 @@ void LzfseEncoder::run() {
     Match pending;
     bool hasPending = false;
 
+    std::uint32_t x = load32(in_);
+    std::uint32_t h = hashOf(x);
     for (std::size_t i = 0; i < end; ++i) {
         if (i - windowStart >= kWindow) {
             std::memset(static_cast<void*>(table), 0, sizeof(Bucket) << kHashBits);
             windowStart = i;
         }
-        const std::uint32_t x = load32(in_ + i);
-        Bucket& b = table[(x * kHashMultiplier) >> (32 - kHashBits)];
+        // Buckets a few positions ahead are fetched while this one is worked on.
+        const std::uint32_t xNext = load32(in_ + i + 1);
+        const std::uint32_t hNext = hashOf(xNext);
+        __builtin_prefetch(&table[hashOf(load32(in_ + i + kPrefetchAhead))]);
+        Bucket& b = table[h];
         const std::uint32_t cur = static_cast<std::uint32_t>(i - windowStart) + kPositionOffset;
 
         if (i >= litStart_) {
             std::size_t bestLength = 0;
             std::uint32_t bestDistance = 0;
-            for (int e = 0; e < 4; ++e) {
-                if (b.value[e] != x) continue;
+            for (unsigned mask = equalValues(b, x); mask != 0; mask &= mask - 1) {
+                const int e = std::countr_zero(mask);
                 const std::uint32_t d = cur - b.pos[e];
                 if (d - 1 >= kMaxD) continue;
                 const std::size_t len = matchLength(in_ + i, in_ + i - d, size_ - i - 8);
@@ -194,14 +241,9 @@ void LzfseEncoder::run() {
             }
         }
 
-        b.pos[3] = b.pos[2];
-        b.pos[2] = b.pos[1];
-        b.pos[1] = b.pos[0];
-        b.pos[0] = cur;
-        b.value[3] = b.value[2];
-        b.value[2] = b.value[1];
-        b.value[1] = b.value[0];
-        b.value[0] = x;
+        push(b, cur, x);
+        x = xNext;
+        h = hNext;
     }
     if (hasPending) emitMatch(pending);
     emitLiterals(size_ - litStart_);

@@ -1,0 +1,256 @@
+#include "QuenwickCore/Snapshot.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <Lzfse/Lzfse.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "QuenwickCore/AtomicFile.h"
+
+namespace quenwick {
+namespace {
+
+constexpr size_t kHeaderSize = 6;
+constexpr size_t kBytesPerNode = 4 + 4 + 4 + 8 + 8 + 8 + 2 + 4 + 2;
+// A snapshot never decompresses to more than this multiple of its size (real ones to about 3x),
+// so a hostile stream cannot make the decoder allocate without bound.
+constexpr uint64_t kMaxExpansion = 1024;
+constexpr uint64_t kMinOutputLimit = 64ull << 20;
+
+template <typename T>
+void put(std::vector<uint8_t>& out, T value) {
+    const auto* p = reinterpret_cast<const uint8_t*>(&value);
+    out.insert(out.end(), p, p + sizeof(T));
+}
+
+template <typename T>
+void putArray(std::vector<uint8_t>& out, const PodArray<T>& array) {
+    const auto* p = reinterpret_cast<const uint8_t*>(array.data());
+    out.insert(out.end(), p, p + array.size() * sizeof(T));
+}
+
+class Reader {
+public:
+    explicit Reader(std::span<const uint8_t> data) : data_(data) {}
+
+    size_t remaining() const { return data_.size() - cursor_; }
+
+    template <typename T>
+    bool read(T& value) {
+        if (remaining() < sizeof(T)) return false;
+        std::memcpy(&value, data_.data() + cursor_, sizeof(T));
+        cursor_ += sizeof(T);
+        return true;
+    }
+
+    bool readBytes(std::string& out, uint64_t n) {
+        if (remaining() < n) return false;
+        out.assign(reinterpret_cast<const char*>(data_.data() + cursor_), n);
+        cursor_ += n;
+        return true;
+    }
+
+    template <typename T>
+    bool readArray(PodArray<T>& array, uint64_t n) {
+        if (remaining() / sizeof(T) < n) return false;
+        array.resize(0);
+        array.append(reinterpret_cast<const T*>(data_.data() + cursor_), n);
+        cursor_ += n * sizeof(T);
+        return true;
+    }
+
+private:
+    std::span<const uint8_t> data_;
+    size_t cursor_ = 0;
+};
+
+// The structural checks that make every tree operation safe: parents before children, links
+// within the tree, names within the name bytes, and each node in at most one child list, that of
+// its own parent (which also rules out lists that loop). Linear in the node count.
+bool isSound(const FileTree& tree) {
+    const auto& s = tree.storage();
+    const size_t n = tree.count();
+    if (n == 0 || s.parents[0] != FileTree::none) return false;
+    const uint64_t names = s.names.size();
+    for (size_t i = 0; i < n; ++i) {
+        if (i > 0 && s.parents[i] >= i) return false;
+        if (s.firstChildren[i] != FileTree::none && s.firstChildren[i] >= n) return false;
+        if (s.nextSiblings[i] != FileTree::none && s.nextSiblings[i] >= n) return false;
+        if (static_cast<uint64_t>(s.nameOffsets[i]) + s.nameLengths[i] > names) return false;
+    }
+    std::vector<bool> listed(n, false);
+    for (size_t p = 0; p < n; ++p) {
+        for (uint32_t c = s.firstChildren[p]; c != FileTree::none; c = s.nextSiblings[c]) {
+            if (c == 0 || listed[c] || s.parents[c] != p) return false;
+            listed[c] = true;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string SnapshotError::describe() const {
+    switch (kind) {
+        case Kind::unsupportedVersion:
+            return "unsupported snapshot version " + std::to_string(version);
+        case Kind::badMagic:
+            return "not a snapshot file";
+        case Kind::truncated:
+            return "the snapshot is truncated or damaged";
+        case Kind::decompressionFailed:
+            return "the snapshot's data cannot be decompressed";
+    }
+    return "damaged snapshot";
+}
+
+std::string SnapshotFileError::describe() const {
+    if (format) return format->describe();
+    return std::strerror(errnum);
+}
+
+namespace Snapshot {
+
+std::vector<uint8_t> encode(const FileTree& tree, const SnapshotMeta& meta, unsigned threads) {
+    const FileTree t = tree.compacted();
+    const auto& s = t.storage();
+    std::vector<uint8_t> payload;
+    payload.reserve(4 + meta.rootPath.size() + 8 + 8 + 4 + 8 + t.count() * kBytesPerNode +
+                    s.names.size());
+    put<uint32_t>(payload, static_cast<uint32_t>(meta.rootPath.size()));
+    payload.insert(payload.end(), meta.rootPath.begin(), meta.rootPath.end());
+    put<double>(payload, meta.scannedAt);
+    put<uint64_t>(payload, meta.fsEventID);
+    put<uint32_t>(payload, static_cast<uint32_t>(t.count()));
+    put<uint64_t>(payload, s.names.size());
+    putArray(payload, s.parents);
+    putArray(payload, s.firstChildren);
+    putArray(payload, s.nextSiblings);
+    putArray(payload, s.sizes);
+    putArray(payload, s.mtimes);
+    putArray(payload, s.inodes);
+    putArray(payload, s.flagBits);
+    putArray(payload, s.nameOffsets);
+    putArray(payload, s.nameLengths);
+    putArray(payload, s.names);
+
+    lzfse::Options options;
+    options.threads = threads;
+    const auto compressed = lzfse::encode(payload, options);
+    std::vector<uint8_t> out(kHeaderSize + compressed.size());
+    std::memcpy(out.data(), magic, 4);
+    out[4] = static_cast<uint8_t>(version & 0xFF);
+    out[5] = static_cast<uint8_t>(version >> 8);
+    std::memcpy(out.data() + kHeaderSize, compressed.data(), compressed.size());
+    return out;
+}
+
+std::variant<LoadedSnapshot, SnapshotError> decode(std::span<const uint8_t> data,
+                                                   unsigned threads) {
+    using Kind = SnapshotError::Kind;
+    if (data.size() < kHeaderSize) return SnapshotError{Kind::truncated};
+    if (std::memcmp(data.data(), magic, 4) != 0) return SnapshotError{Kind::badMagic};
+    const uint16_t found = static_cast<uint16_t>(data[4] | data[5] << 8);
+    if (found != version) return SnapshotError{Kind::unsupportedVersion, found};
+
+    const auto stream = data.subspan(kHeaderSize);
+    const uint64_t limit = std::max<uint64_t>(kMinOutputLimit, stream.size() * kMaxExpansion);
+    lzfse::Options options;
+    options.threads = threads;
+    std::vector<uint8_t> payload;
+    if (lzfse::decodeInto(stream, limit, payload, options)) {
+        return SnapshotError{Kind::decompressionFailed};
+    }
+
+    Reader r(payload);
+    SnapshotMeta meta;
+    uint32_t rootLength = 0, count = 0;
+    uint64_t nameBytes = 0;
+    if (!r.read(rootLength) || !r.readBytes(meta.rootPath, rootLength) || !r.read(meta.scannedAt) ||
+        !r.read(meta.fsEventID) || !r.read(count) || !r.read(nameBytes)) {
+        return SnapshotError{Kind::truncated};
+    }
+    // Everything the counts promise must be present before anything is allocated for it.
+    if (r.remaining() / kBytesPerNode < count ||
+        r.remaining() - uint64_t{count} * kBytesPerNode < nameBytes) {
+        return SnapshotError{Kind::truncated};
+    }
+    auto tree = std::make_shared<FileTree>(meta.rootPath, FileTree::EmptyTag{});
+    auto& s = tree->mutableStorage();
+    const bool complete = r.readArray(s.parents, count) && r.readArray(s.firstChildren, count) &&
+                          r.readArray(s.nextSiblings, count) && r.readArray(s.sizes, count) &&
+                          r.readArray(s.mtimes, count) && r.readArray(s.inodes, count) &&
+                          r.readArray(s.flagBits, count) && r.readArray(s.nameOffsets, count) &&
+                          r.readArray(s.nameLengths, count) && r.readArray(s.names, nameBytes);
+    if (!complete || !isSound(*tree)) return SnapshotError{Kind::truncated};
+    return LoadedSnapshot{std::move(tree), std::move(meta)};
+}
+
+std::optional<SnapshotFileError> save(const FileTree& tree, const SnapshotMeta& meta,
+                                      const std::string& path, unsigned threads) {
+    const auto parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(parent, ec);
+        if (ec) return SnapshotFileError{ec.value(), std::nullopt};
+    }
+    const auto bytes = encode(tree, meta, threads);
+    const auto ec = writeFileAtomically(
+        path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (ec) return SnapshotFileError{ec.value(), std::nullopt};
+    return std::nullopt;
+}
+
+std::variant<LoadedSnapshot, SnapshotFileError> load(const std::string& path, unsigned threads) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return SnapshotFileError{errno, std::nullopt};
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        const int err = errno;
+        close(fd);
+        return SnapshotFileError{err, std::nullopt};
+    }
+    if (S_ISDIR(st.st_mode)) {
+        close(fd);
+        return SnapshotFileError{EISDIR, std::nullopt};
+    }
+    std::variant<LoadedSnapshot, SnapshotError> decoded = SnapshotError{};
+    if (st.st_size == 0) {
+        decoded = decode({}, threads);
+    } else {
+        const auto size = static_cast<size_t>(st.st_size);
+        void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (mapped == MAP_FAILED) {
+            // Not mappable (a pipe, a special file): read it instead.
+            std::vector<uint8_t> bytes;
+            uint8_t buf[65536];
+            ssize_t n;
+            while ((n = read(fd, buf, sizeof buf)) > 0)
+                bytes.insert(bytes.end(), buf, buf + n);
+            if (n < 0) {
+                const int err = errno;
+                close(fd);
+                return SnapshotFileError{err, std::nullopt};
+            }
+            decoded = decode(bytes, threads);
+        } else {
+            madvise(mapped, size, MADV_SEQUENTIAL);
+            decoded = decode({static_cast<const uint8_t*>(mapped), size}, threads);
+            munmap(mapped, size);
+        }
+    }
+    close(fd);
+    if (auto* error = std::get_if<SnapshotError>(&decoded)) {
+        return SnapshotFileError{0, *error};
+    }
+    return std::move(std::get<LoadedSnapshot>(decoded));
+}
+
+}  // namespace Snapshot
+}  // namespace quenwick

@@ -11,7 +11,10 @@
 namespace quenwick {
 namespace {
 
+// Written in a fixed key order; read into a sorted map, which needs no order and looks keys up in
+// logarithmic rather than linear time.
 using Json = nlohmann::ordered_json;
+using ReadJson = nlohmann::json;
 
 std::string childPath(const std::string& parent, std::string_view name) {
     std::string path = parent;
@@ -43,7 +46,7 @@ std::map<std::string, uint64_t> displayKeyed(std::map<std::string, uint64_t> exa
     return shown;
 }
 
-std::optional<uint64_t> unsignedMember(const Json& object, const char* key) {
+std::optional<uint64_t> unsignedMember(const ReadJson& object, const char* key) {
     const auto it = object.find(key);
     if (it == object.end() || !it->is_number_unsigned()) return std::nullopt;
     return it->get<uint64_t>();
@@ -106,8 +109,13 @@ std::vector<std::string> TideSummary::standardRoots(const std::string& home) {
 
 std::string TideSummary::toJson() const {
     Json folderObject = Json::object();
-    for (const auto& [path, size] : displayKeyed(folders))
-        folderObject[path] = size;
+    auto& members = folderObject.get_ref<Json::object_t&>();
+    const auto shown = displayKeyed(folders);
+    members.reserve(shown.size());
+    // The keys come unique and sorted from the map: append them instead of searching the
+    // ordered object for each one.
+    for (const auto& [path, size] : shown)
+        members.Container::emplace_back(path, size);
     Json json;
     json["date"] = date;
     json["volumeTotal"] = volumeTotal;
@@ -119,7 +127,7 @@ std::string TideSummary::toJson() const {
 }
 
 std::optional<TideSummary> TideSummary::fromJson(std::string_view text) {
-    const Json json = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+    const ReadJson json = ReadJson::parse(text, nullptr, /*allow_exceptions=*/false);
     if (!json.is_object()) return std::nullopt;
     const auto date = json.find("date");
     if (date == json.end() || !date->is_number()) return std::nullopt;
@@ -137,9 +145,9 @@ std::optional<TideSummary> TideSummary::fromJson(std::string_view text) {
 
     const auto folders = json.find("folders");
     if (folders == json.end() || !folders->is_object()) return std::nullopt;
-    for (const auto& [path, size] : folders->items()) {
+    for (const auto& [path, size] : folders->get_ref<const ReadJson::object_t&>()) {
         if (!size.is_number_unsigned()) return std::nullopt;
-        summary.folders[path] = size.get<uint64_t>();
+        summary.folders.emplace_hint(summary.folders.end(), path, size.get<uint64_t>());
     }
     return summary;
 }

@@ -11,6 +11,7 @@
 #include "CommandRegistry.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/Snapshot.h"
 #include "ScanReport.h"
 
 namespace brimvale::cli {
@@ -20,6 +21,7 @@ struct ScanArgs {
     std::string path;
     int top = 20;
     std::vector<std::string> excludes;
+    std::string save;
     int workers = 0;
     bool json = false;
     bool quiet = false;
@@ -40,6 +42,10 @@ int runScan(const ScanArgs& args) {
     quenwick::DiskScanner scanner(options, workers);
 
     ProgressLine progress(args.quiet);
+    // Taken before the scan starts, so changes made during it are caught up later.
+    const uint64_t journalPosition = 0;
+    const double scannedAt =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     const auto started = std::chrono::steady_clock::now();
     auto tree = scanner.scan(root, 0, [&](const quenwick::ScanProgress& p) {
         progress.update("Scanning " + std::to_string(p.files) + " files, " +
@@ -53,6 +59,13 @@ int runScan(const ScanArgs& args) {
         const int err = fd < 0 ? errno : EIO;
         if (fd >= 0) close(fd);
         return fail("cannot read " + root + ": " + std::strerror(err));
+    }
+    if (!args.save.empty()) {
+        const std::string file = absolutePath(args.save);
+        const quenwick::SnapshotMeta meta{tree->rootPath(), scannedAt, journalPosition};
+        if (auto error = quenwick::Snapshot::save(*tree, meta, file, 2)) {
+            return fail("cannot save " + file + ": " + error->describe());
+        }
     }
     ScanReport report{*tree, args.top,
                       std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()};
@@ -72,6 +85,7 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
         ->default_val(20)
         ->check(CLI::NonNegativeNumber);
     cmd->add_option("--exclude", args->excludes, "Leave this path out (repeatable)");
+    cmd->add_option("--save", args->save, "Also write the scan as a snapshot file");
     cmd->add_option("--workers", args->workers, "Parallel workers (default: one per core)")
         ->check(CLI::PositiveNumber);
     cmd->add_flag("--json", args->json, "Print one JSON document");

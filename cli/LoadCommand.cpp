@@ -1,0 +1,53 @@
+#include <iostream>
+
+#include "CliSupport.h"
+#include "CommandRegistry.h"
+#include "QuenwickCore/Snapshot.h"
+#include "ScanReport.h"
+
+namespace brimvale::cli {
+namespace {
+
+struct LoadArgs {
+    std::string file;
+    int top = 20;
+    bool json = false;
+};
+
+int runLoad(const LoadArgs& args) {
+    const std::string file = absolutePath(args.file);
+    auto loaded = quenwick::Snapshot::load(file, 2);
+    if (auto* error = std::get_if<quenwick::SnapshotFileError>(&loaded)) {
+        return fail("cannot load " + file + ": " + error->describe());
+    }
+    const auto& snapshot = std::get<quenwick::LoadedSnapshot>(loaded);
+    ScanReport report{*snapshot.tree, args.top, 0};
+    if (args.json) {
+        auto json = report.json();
+        json.erase("elapsedMs");
+        json["scannedAt"] = snapshot.meta.scannedAt;
+        json["fsEventID"] = snapshot.meta.fsEventID;
+        printJson(json);
+    } else {
+        const auto seconds = static_cast<time_t>(snapshot.meta.scannedAt);
+        char when[64];
+        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&seconds));
+        std::cout << "Snapshot taken " << when << '\n';
+        report.print();
+    }
+    return kExitOk;
+}
+
+const CommandRegistry::Registration registration([](CLI::App& app) {
+    auto args = std::make_shared<LoadArgs>();
+    auto* cmd = app.add_subcommand("load", "Report on a snapshot file without scanning");
+    cmd->add_option("FILE", args->file, "Snapshot file")->required();
+    cmd->add_option("--top", args->top, "How many of the biggest items to list")
+        ->default_val(20)
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_flag("--json", args->json, "Print one JSON document");
+    return [args] { return runLoad(*args); };
+});
+
+}  // namespace
+}  // namespace brimvale::cli

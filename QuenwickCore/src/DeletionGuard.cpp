@@ -1,5 +1,6 @@
 #include "QuenwickCore/DeletionGuard.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -170,14 +171,6 @@ GuardPolicy::GuardPolicy(std::string_view homeIn, std::string_view bundleIn,
         cloudFolders_.insert(join(h, "Library/Mobile Documents"));
         cloudFolders_.insert(join(h, "Library/CloudStorage"));
         homeLibraries_.push_back(join(h, "Library"));
-        for (auto parts = splitPath(h); !parts.empty();) {
-            parts.pop_back();
-            if (parts.empty()) break;
-            std::string ancestor;
-            for (auto part : parts)
-                ancestor += "/" + std::string(part);
-            homeAncestors_.insert(ancestor);
-        }
     }
     libraryFolders_.insert("/Library");
     standard.insert(standard.end(), {dataHome, configHome, cacheHome});
@@ -186,6 +179,21 @@ GuardPolicy::GuardPolicy(std::string_view homeIn, std::string_view bundleIn,
     for (const auto& folder : standard)
         for (auto& s : spellings(folder))
             standardFolders_.insert(s);
+    // Every folder that holds the home or one of its data folders would take them along.
+    for (const auto& folder : standardFolders_) {
+        const bool holdsUserData =
+            std::find(homes_.begin(), homes_.end(), folder) != homes_.end() || folder == dataHome ||
+            folder == configHome || folder == cacheHome;
+        if (!holdsUserData) continue;
+        for (auto parts = splitPath(folder); !parts.empty();) {
+            parts.pop_back();
+            if (parts.empty()) break;
+            std::string ancestor;
+            for (auto part : parts)
+                ancestor += "/" + std::string(part);
+            homeAncestors_.insert(ancestor);
+        }
+    }
     for (auto name : {"keyrings", "kwalletd"})
         for (auto& s : spellings(join(dataHome, name)))
             secretStores_.push_back(s);
@@ -286,7 +294,8 @@ GuardPolicy::TextVerdict GuardPolicy::judgeText(const std::string& p) const {
 }
 
 GuardVerdict GuardPolicy::check(std::string_view path) const {
-    if (path.empty() || path.front() != '/')
+    // A NUL byte would cut the path short at the system call, far from what was judged.
+    if (path.empty() || path.front() != '/' || path.find('\0') != std::string_view::npos)
         return GuardVerdict(GuardVerdict::Blocked{std::string(kNotAbsolute)});
     const std::string p = DeletionGuard::normalise(path);
     auto verdict = judgeText(p);

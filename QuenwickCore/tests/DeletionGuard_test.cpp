@@ -76,7 +76,8 @@ protected:
 TEST_F(PathRules, RelativePathsAreRefused) {
     expect({{"Documents/report.pdf", blocked(kNotAbsolute)},
             {"", blocked(kNotAbsolute)},
-            {"./x", blocked(kNotAbsolute)}});
+            {"./x", blocked(kNotAbsolute)},
+            {std::string("/Users/ann/.ssh\0/x", 18), blocked(kNotAbsolute)}});
 }
 
 TEST_F(PathRules, WholeVolumesAndTopLevelFolders) {
@@ -269,6 +270,8 @@ TEST_F(GuardOnDisk, XdgFoldersAreProtectedWhereverTheyPoint) {
     EXPECT_EQ(describe(g.check(elsewhere + "/data/Trash")), blocked(kStructural));
     EXPECT_EQ(describe(g.check(elsewhere + "/data/Trash/files/x")), allowed());
     EXPECT_EQ(describe(g.check(elsewhere + "/data/app")), allowed(kAppData));
+    // The folders that hold them would take them along.
+    EXPECT_EQ(describe(g.check(elsewhere)), blocked(kStructural));
 }
 
 TEST_F(GuardOnDisk, LinksBeforeTheLastComponentAreFollowed) {

@@ -91,6 +91,7 @@ bool removeFolderEntry(int dirFd, const char* name) {
 struct Entry {
     std::string name;
     unsigned char type = DT_UNKNOWN;
+    ino_t inode = 0;
 };
 
 std::vector<Entry> listFolder(int dirFd) {
@@ -105,9 +106,12 @@ std::vector<Entry> listFolder(int dirFd) {
     while (const dirent* e = readdir(dir)) {
         const std::string_view name = e->d_name;
         if (name == "." || name == "..") continue;
-        entries.push_back({std::string(name), e->d_type});
+        entries.push_back({std::string(name), e->d_type, e->d_ino});
     }
     closedir(dir);
+    // Removing in inode order keeps the writes to the inode table close together.
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.inode < b.inode; });
     return entries;
 }
 
@@ -131,11 +135,13 @@ public:
 
 private:
     struct Frame {
-        DIR* dir = nullptr;  // null while closed to spare descriptors
-        std::string name;    // the folder's name in the frame below it
+        int fd = -1;       // -1 while closed to spare descriptors
+        std::string name;  // the folder's name in the frame below it
         dev_t device = 0;
         ino_t inode = 0;
-        bool rescanned = false;
+        std::vector<Entry> entries;  // listed once, when the folder is entered
+        size_t next = 0;
+        bool relisted = false;
     };
 
     bool cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
@@ -146,7 +152,7 @@ private:
         size_t open = 0;
         const auto closeAll = [&] {
             for (auto& f : stack)
-                if (f.dir) closedir(f.dir);
+                if (f.fd >= 0) close(f.fd);
             stack.clear();
         };
         const auto push = [&](int childFd, std::string childName) {
@@ -155,17 +161,13 @@ private:
                 close(childFd);  // another file system, or a mount of this one: left alone
                 return;
             }
-            DIR* dir = fdopendir(childFd);
-            if (dir == nullptr) {
-                close(childFd);
-                return;
-            }
-            stack.push_back({dir, std::move(childName), st.st_dev, st.st_ino, false});
+            stack.push_back({childFd, std::move(childName), st.st_dev, st.st_ino,
+                             listFolder(childFd), 0, false});
             if (++open > kMaxOpenFolders) {
                 for (auto& f : stack) {
-                    if (!f.dir) continue;
-                    closedir(f.dir);
-                    f.dir = nullptr;
+                    if (f.fd < 0) continue;
+                    close(f.fd);
+                    f.fd = -1;
                     --open;
                     break;
                 }
@@ -180,19 +182,18 @@ private:
                 return false;
             }
             Frame& top = stack.back();
-            const int topFd = dirfd(top.dir);
-            if (const dirent* e = readdir(top.dir)) {
-                const std::string_view entry = e->d_name;
-                if (entry == "." || entry == "..") continue;
-                if (!isFolderType(e->d_type)) {
-                    if (unlinkFile(topFd, e->d_name) || errno != EISDIR) continue;
+            if (top.next < top.entries.size()) {
+                const Entry& entry = top.entries[top.next++];
+                const char* entryName = entry.name.c_str();
+                if (!isFolderType(entry.type)) {
+                    if (unlinkFile(top.fd, entryName) || errno != EISDIR) continue;
                 }
-                const int child = openFolderAt(topFd, e->d_name);
+                const int child = openFolderAt(top.fd, entryName);
                 if (child < 0) {
-                    if (errno == ENOTDIR || errno == ELOOP) unlinkFile(topFd, e->d_name);
+                    if (errno == ENOTDIR || errno == ELOOP) unlinkFile(top.fd, entryName);
                     continue;
                 }
-                push(child, std::string(entry));
+                push(child, entry.name);
                 continue;
             }
             // The top folder is empty as far as it could be emptied: remove it from its parent,
@@ -200,23 +201,25 @@ private:
             int holderFd = parentFd;
             if (stack.size() >= 2) {
                 Frame& below = stack[stack.size() - 2];
-                if (!below.dir) {
-                    if (!reopen(topFd, below)) {
+                if (below.fd < 0) {
+                    below.fd = reopenParent(top.fd, below);
+                    if (below.fd < 0) {
                         closeAll();
                         return false;
                     }
                     ++open;
                 }
-                holderFd = dirfd(below.dir);
+                holderFd = below.fd;
             }
             if (!removeFolderEntry(holderFd, top.name.c_str()) && errno == ENOTEMPTY &&
-                !top.rescanned) {
-                // Entries can slip past a listing that runs while its folder shrinks.
-                top.rescanned = true;
-                rewinddir(top.dir);
+                !top.relisted) {
+                // Something was added while the folder was being emptied: one more pass.
+                top.relisted = true;
+                top.entries = listFolder(top.fd);
+                top.next = 0;
                 continue;
             }
-            closedir(top.dir);
+            close(top.fd);
             --open;
             stack.pop_back();
         }
@@ -225,21 +228,16 @@ private:
     }
 
     // Opens the parent of the folder open as childFd and accepts it only if it is the folder that
-    // was seen there on the way down.
-    static bool reopen(int childFd, Frame& frame) {
+    // was seen there on the way down. Returns the descriptor or -1.
+    static int reopenParent(int childFd, const Frame& frame) {
         const int fd = openat(childFd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) return false;
+        if (fd < 0) return -1;
         struct stat st;
         if (fstat(fd, &st) != 0 || st.st_dev != frame.device || st.st_ino != frame.inode) {
             close(fd);
-            return false;
+            return -1;
         }
-        frame.dir = fdopendir(fd);
-        if (frame.dir == nullptr) {
-            close(fd);
-            return false;
-        }
-        return true;
+        return fd;
     }
 
     MountIdentity mount_;

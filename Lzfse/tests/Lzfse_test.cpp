@@ -375,6 +375,22 @@ TEST(LzfseDecode, ParallelDecodingFallsBackWhenPartsDependOnEachOther) {
     EXPECT_EQ(bad.error->blockOffset, stream.size() - 4);
 }
 
+TEST(LzfseDecode, DamageInALaterPartIsReportedAlikeWithOneOrTwoThreads) {
+    const Bytes input = textLike(3 << 20, 12);
+    Bytes stream = encode(input, Options{2});
+    // The last LZFSE block gets an L state beyond its 64 states.
+    const auto starts = blockStarts(stream);
+    const std::size_t last = starts[starts.size() - 2];
+    ASSERT_EQ(magicAt(stream, last), kV2);
+    stream[last + 28] = 0xFF;  // the low 8 bits of the L state
+    for (unsigned threads : {1u, 2u}) {
+        Decoded d = decode(stream, input.size(), Options{threads});
+        ASSERT_FALSE(d.ok());
+        EXPECT_EQ(d.error->error, Error::badState);
+        EXPECT_EQ(d.error->blockOffset, last);
+    }
+}
+
 TEST(LzfseErrors, EveryErrorHasItsOwnDescription) {
     std::set<std::string_view> seen;
     for (int e = 0; e <= static_cast<int>(Error::outputLimit); ++e) {

@@ -12,37 +12,6 @@
 namespace lzfse::test {
 namespace {
 
-std::uint32_t load32(const Bytes& b, std::size_t at) {
-    std::uint32_t v = 0;
-    std::memcpy(&v, b.data() + at, 4);
-    return v;
-}
-
-// Block start offsets of a valid stream, walked independently of the decoder.
-std::vector<std::size_t> blockStarts(const Bytes& s) {
-    std::vector<std::size_t> starts;
-    std::size_t pos = 0;
-    while (pos + 4 <= s.size()) {
-        starts.push_back(pos);
-        const char* magic = reinterpret_cast<const char*>(s.data() + pos);
-        if (std::memcmp(magic, "bvx$", 4) == 0) break;
-        if (std::memcmp(magic, "bvx-", 4) == 0) {
-            pos += 8 + load32(s, pos + 4);
-        } else if (std::memcmp(magic, "bvxn", 4) == 0) {
-            pos += 12 + load32(s, pos + 8);
-        } else if (std::memcmp(magic, "bvx1", 4) == 0) {
-            pos += 772 + std::size_t{load32(s, pos + 20)} + load32(s, pos + 24);
-        } else {
-            std::uint64_t w0, w1, w2;
-            std::memcpy(&w0, s.data() + pos + 8, 8);
-            std::memcpy(&w1, s.data() + pos + 16, 8);
-            std::memcpy(&w2, s.data() + pos + 24, 8);
-            pos += static_cast<std::uint32_t>(w2) + ((w0 >> 20) & 0xFFFFF) + ((w1 >> 40) & 0xFFFFF);
-        }
-    }
-    return starts;
-}
-
 // The stream cut down to its first blocks (at most about `maxBytes` of stream), still valid:
 // blocks only ever copy from blocks before them.
 Bytes leadingBlocks(const Bytes& stream, std::size_t maxBytes) {

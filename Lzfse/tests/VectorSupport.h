@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -23,10 +24,6 @@ inline std::string vectorPath(const std::string& name) {
 inline Bytes readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline bool fileExists(const std::string& path) {
-    return std::ifstream(path).good();
 }
 
 inline std::string sha256Hex(const Bytes& data) {
@@ -70,6 +67,37 @@ inline std::vector<Vector> manifest() {
         vectors.push_back(v);
     }
     return vectors;
+}
+
+inline std::uint32_t load32(const Bytes& b, std::size_t at) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+}
+
+// Block start offsets of a valid stream, walked independently of the decoder.
+inline std::vector<std::size_t> blockStarts(const Bytes& s) {
+    std::vector<std::size_t> starts;
+    std::size_t pos = 0;
+    while (pos + 4 <= s.size()) {
+        starts.push_back(pos);
+        const char* magic = reinterpret_cast<const char*>(s.data() + pos);
+        if (std::memcmp(magic, "bvx$", 4) == 0) break;
+        if (std::memcmp(magic, "bvx-", 4) == 0) {
+            pos += 8 + load32(s, pos + 4);
+        } else if (std::memcmp(magic, "bvxn", 4) == 0) {
+            pos += 12 + load32(s, pos + 8);
+        } else if (std::memcmp(magic, "bvx1", 4) == 0) {
+            pos += 772 + std::size_t{load32(s, pos + 20)} + load32(s, pos + 24);
+        } else {
+            std::uint64_t w0, w1, w2;
+            std::memcpy(&w0, s.data() + pos + 8, 8);
+            std::memcpy(&w1, s.data() + pos + 16, 8);
+            std::memcpy(&w2, s.data() + pos + 24, 8);
+            pos += static_cast<std::uint32_t>(w2) + ((w0 >> 20) & 0xFFFFF) + ((w1 >> 40) & 0xFFFFF);
+        }
+    }
+    return starts;
 }
 
 // Deterministic pseudo-random numbers (splitmix64).

@@ -163,37 +163,25 @@ inline void wildCopy16(std::uint8_t* d, const std::uint8_t* s, std::size_t n) {
     } while (d < end);
 }
 
-// Copies a match of n bytes from `distance` back; writes up to 16 bytes past d + n.
-inline void wildCopyMatch(std::uint8_t* d, std::size_t distance, std::size_t n) {
+// Copies a match of n bytes from `distance` (1..15) back; writes up to 8 bytes past d + n.
+inline void wildCopyShortMatch(std::uint8_t* d, std::size_t distance, std::size_t n) {
     const std::uint8_t* s = d - distance;
-    if (distance >= 16) {
-        wildCopy16(d, s, n);
-        return;
-    }
-    if (distance >= 8) {
-        std::uint8_t* const end = d + n;
-        do {
-            copy8(d, s);
-            d += 8;
-            s += 8;
-        } while (d < end);
-        return;
-    }
-    // A short period: lay the pattern down byte by byte until it spans 8 bytes, then copy
-    // 8 bytes at a time from a whole number of periods back.
-    std::size_t period = distance;
-    while (period < 8)
-        period += distance;
-    if (n <= period) {
-        for (std::size_t i = 0; i < n; ++i)
-            d[i] = s[i];
-        return;
-    }
-    for (std::size_t i = 0; i < period; ++i)
-        d[i] = s[i];
     std::uint8_t* const end = d + n;
-    d += period;
-    s = d - period;
+    if (distance < 8) {
+        // Lay down 8 bytes of the pattern, then move the source back by a whole number of
+        // periods so that it trails the destination by at least 8 bytes.
+        static constexpr std::uint8_t kSecondHalf[8] = {0, 1, 2, 1, 0, 4, 4, 4};
+        static constexpr std::int8_t kRewind[8] = {0, 0, 0, -1, -4, 1, 2, 3};
+        d[0] = s[0];
+        d[1] = s[1];
+        d[2] = s[2];
+        d[3] = s[3];
+        s += kSecondHalf[distance];
+        std::memcpy(d + 4, s, 4);
+        s -= kRewind[distance];
+        d += 8;
+        if (d >= end) return;
+    }
     do {
         copy8(d, s);
         d += 8;
@@ -317,7 +305,7 @@ std::optional<Error> decodeLzfseBlock(const std::uint8_t* block, bool v2, const 
                 copy16(dst, src);
                 if (LZFSE_UNLIKELY(m > 16)) wildCopy16(dst + 16, src + 16, m - 16);
             } else {
-                wildCopyMatch(dst, distance, m);
+                wildCopyShortMatch(dst, distance, m);
             }
             dst += m;
         } else {

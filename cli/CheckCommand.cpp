@@ -40,7 +40,9 @@ int runCheck(const CheckArgs& args) {
         if (const auto* reason = p.verdict.blockedReason()) {
             rows.push_back({path, "blocked", *reason});
         } else {
-            rows.push_back({path, "allowed", p.verdict.allowed()->caution().value_or("")});
+            const auto& caution = p.verdict.allowed()->caution();
+            rows.push_back(caution ? std::vector<std::string>{path, "allowed", *caution}
+                                   : std::vector<std::string>{path, "allowed"});
         }
     }
     printTable(rows, {false, false, false});

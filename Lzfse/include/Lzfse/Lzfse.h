@@ -49,7 +49,10 @@ enum class Error : std::uint8_t {
 
 struct DecodeError {
     Error error;
-    std::uint64_t blockOffset = 0;  // stream offset of the block that was rejected
+    // Where in the stream: the start of the rejected block (for trailingBytes, the first byte
+    // after the end block). The first problem in stream order is reported, except that the
+    // output limit is checked before anything is decoded.
+    std::uint64_t blockOffset = 0;
 };
 
 struct Options {

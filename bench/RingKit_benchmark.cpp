@@ -37,27 +37,40 @@ std::shared_ptr<FileTree> scanTree(const std::string& path) {
 }
 
 // A home-folder shape like the generator's: 80,000 folders mostly 3-12 deep, a few crowded ones,
-// 1,000,000 files with log-normal sizes and a long tail.
+// 1,000,000 files with log-normal sizes and a long tail. Appended folder by folder, as a scan
+// does, so siblings lie side by side in memory.
 std::shared_ptr<FileTree> syntheticTree() {
+    constexpr int kDirs = 80'000, kFiles = 1'000'000;
     std::mt19937_64 rng(7);
-    auto tree = std::make_shared<FileTree>("/synthetic");
-    tree->reserve(1'080'001);
-    std::vector<FileTree::Node> dirs{FileTree::root};
-    std::vector<int> depth{0};
-    for (int i = 0; i < 80'000; ++i) {
-        size_t parent = dirs.size() < 12 ? 0 : rng() % dirs.size();
+    std::vector<std::vector<int>> subdirs(kDirs + 1);
+    std::vector<int> depth(kDirs + 1, 0);
+    for (int d = 1; d <= kDirs; ++d) {
+        int parent = d <= 12 ? 0 : static_cast<int>(rng() % static_cast<uint64_t>(d));
         while (depth[parent] >= 12)
-            parent = rng() % dirs.size();
-        dirs.push_back(tree->append(dirs[parent], "d" + std::to_string(i), 0, 0, 0,
-                                    quenwick::NodeFlags::directory));
-        depth.push_back(depth[parent] + 1);
+            parent = static_cast<int>(rng() % static_cast<uint64_t>(d));
+        subdirs[static_cast<size_t>(parent)].push_back(d);
+        depth[static_cast<size_t>(d)] = depth[static_cast<size_t>(parent)] + 1;
     }
+    std::vector<std::vector<uint64_t>> files(kDirs + 1);
     std::lognormal_distribution<double> size(8.5, 2.6);
-    for (int i = 0; i < 1'000'000; ++i) {
+    for (int i = 0; i < kFiles; ++i) {
         // A fifth of the files crowd into 40 folders of 5,000 each.
-        const auto parent = i % 5 == 0 ? dirs[1 + (i / 5) % 40] : dirs[rng() % dirs.size()];
+        const auto dir = i % 5 == 0 ? 1 + (i / 5) % 40 : rng() % (kDirs + 1);
         const double s = rng() % 20 == 0 ? 0.0 : std::min(size(rng), 8.0e9);
-        tree->append(parent, "f" + std::to_string(i), static_cast<uint64_t>(s), 0, 0, {});
+        files[static_cast<size_t>(dir)].push_back(static_cast<uint64_t>(s));
+    }
+    auto tree = std::make_shared<FileTree>("/synthetic");
+    tree->reserve(kDirs + kFiles + 1);
+    std::vector<std::pair<int, FileTree::Node>> queue{{0, FileTree::root}};
+    for (size_t q = 0; q < queue.size(); ++q) {
+        const auto [dir, node] = queue[q];
+        int k = 0;
+        for (const uint64_t bytes : files[static_cast<size_t>(dir)])
+            tree->append(node, "f" + std::to_string(k++), bytes, 0, 0, {});
+        for (const int sub : subdirs[static_cast<size_t>(dir)]) {
+            queue.emplace_back(sub, tree->append(node, "d" + std::to_string(sub), 0, 0, 0,
+                                                 quenwick::NodeFlags::directory));
+        }
     }
     tree->propagateSizes();
     return tree;
@@ -68,8 +81,8 @@ struct Bench {
     std::shared_ptr<FileTree> tree = path.empty() ? syntheticTree() : scanTree(path);
     FileTree::Node deep = deepestBigFolder(*tree);
 
-    // The deepest folder that still holds at least 1 % of the tree: a click far inward that
-    // leaves plenty to lay out.
+    // The deepest folder holding at least 1 % of the tree's items whose ring still has 100 arcs
+    // or more: a click far inward that leaves plenty to lay out.
     static FileTree::Node deepestBigFolder(const FileTree& tree) {
         // Parents come before their children in a scanned tree, so one backward pass sums up.
         std::vector<uint32_t> below(tree.count(), 1);
@@ -80,7 +93,9 @@ struct Bench {
         FileTree::Node best = FileTree::root;
         for (size_t n = 1; n < tree.count(); ++n) {
             if (tree.parent(n) != FileTree::none) depth[n] = depth[tree.parent(n)] + 1;
-            if (tree.isDirectory(n) && below[n] * 100 >= tree.count() && depth[n] > depth[best])
+            if (!tree.isDirectory(n) || below[n] * 100 < tree.count() || depth[n] <= depth[best])
+                continue;
+            if (RingLayout::layout(tree, static_cast<FileTree::Node>(n)).size() >= 100)
                 best = static_cast<FileTree::Node>(n);
         }
         return best;

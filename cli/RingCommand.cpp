@@ -16,6 +16,7 @@
 #include "QuenwickCore/AtomicFile.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/Snapshot.h"
 #include "QuenwickCore/VolumeInfo.h"
 #include "RingKit/RingLabel.h"
 #include "RingKit/RingLayout.h"
@@ -30,6 +31,7 @@ using ringkit::RingSegment;
 
 struct RingArgs {
     std::string path;
+    std::string snapshot;
     std::string focus;
     std::string svg;
     int size = 512;
@@ -118,11 +120,21 @@ void printSegments(const FileTree& tree, FileTree::Node focus,
     printTable(rows, {true, true, true, true, false});
 }
 
+// The tree of a snapshot file, or the exit status of the failure already reported.
+std::variant<std::shared_ptr<FileTree>, int> loadSnapshot(const std::string& file) {
+    auto loaded = quenwick::Snapshot::load(file, 2);
+    if (auto* error = std::get_if<quenwick::SnapshotFileError>(&loaded)) {
+        return fail("cannot load " + file + ": " + error->describe());
+    }
+    return std::get<quenwick::LoadedSnapshot>(std::move(loaded)).tree;
+}
+
 int runRing(const RingArgs& args) {
-    const std::string root = absolutePath(args.path);
-    auto scanned = scanFolder(root, args.quiet);
-    if (const int* status = std::get_if<int>(&scanned)) return *status;
-    const auto tree = std::get<std::shared_ptr<FileTree>>(std::move(scanned));
+    auto source = args.snapshot.empty() ? scanFolder(absolutePath(args.path), args.quiet)
+                                        : loadSnapshot(absolutePath(args.snapshot));
+    if (const int* status = std::get_if<int>(&source)) return *status;
+    const auto tree = std::get<std::shared_ptr<FileTree>>(std::move(source));
+    const std::string& root = tree->rootPath();
 
     FileTree::Node focus = FileTree::root;
     if (!args.focus.empty()) {
@@ -176,7 +188,10 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
     auto args = std::make_shared<RingArgs>();
     auto* cmd = app.add_subcommand(
         "ring", "Lay out the ring of a folder: print its arcs, or draw it as an SVG picture");
-    cmd->add_option("PATH", args->path, "Folder to scan")->required();
+    auto* source = cmd->add_option_group("source", "What to lay out: PATH or --snapshot FILE");
+    source->add_option("PATH", args->path, "Folder to scan");
+    source->add_option("--snapshot", args->snapshot, "Snapshot file to load instead of scanning");
+    source->require_option(1);
     cmd->add_option("--focus", args->focus,
                     "Folder inside PATH at the ring's centre (default PATH)");
     cmd->add_option("--svg", args->svg, "Write the ring as an SVG picture to this file");

@@ -6,7 +6,11 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <variant>
 #include <vector>
@@ -72,6 +76,48 @@ namespace {
 
 using Listing = std::optional<std::pair<std::span<const DirEntry>, int32_t>>;
 
+// The flags of a listed entry, as a scan and a refresh both give them; `enter` tells whether a
+// directory is to be listed in turn.
+NodeFlags entryFlags(const DirEntry& e, const std::set<int32_t>& allowed, bool& enter) {
+    NodeFlags flags;
+    enter = false;
+    if (e.isDir) {
+        flags.insert(NodeFlags::directory);
+        if (Packages::isPackageName(e.name)) flags.insert(NodeFlags::package);
+        if (e.error == 0) {
+            // Another file system's mount point is marked, never opened, so a scan cannot
+            // trigger an automount or hang on a dead mount.
+            if (e.device != 0 && !allowed.contains(e.device)) {
+                flags.insert(NodeFlags::mountPoint);
+            } else {
+                enter = true;
+            }
+        }
+    }
+    if (e.isSymlink) flags.insert(NodeFlags::symlink);
+    if (e.dataless) flags.insert(NodeFlags::dataless);
+    if (e.error != 0) flags.insert(NodeFlags::unreadable);
+    return flags;
+}
+
+bool isUnderRoot(std::string_view path, std::string_view root) {
+    if (root == "/") return !path.empty() && path[0] == '/';
+    return path == root ||
+           (path.size() > root.size() && path.starts_with(root) && path[root.size()] == '/');
+}
+
+std::string parentPath(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// False only when the file system says nothing is there; an answer it refuses keeps the node.
+bool missingOnDisk(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
 }  // namespace
 
 int DiskScanner::defaultWorkers() {
@@ -113,16 +159,181 @@ std::shared_ptr<FileTree> DiskScanner::scan(const std::string& rootPath, int64_t
     job.queue.push_back({tree->rootPath(), FileTree::root});
     job.pending = 1;
 
-    {
-        std::vector<std::jthread> threads;
-        threads.reserve(static_cast<size_t>(workers_ - 1));
-        for (int i = 1; i < workers_; ++i)
-            threads.emplace_back([this, &job] { run(job); });
-        run(job);
-    }
+    runOnAllWorkers(job);
     close(job.rootFd);
     tree->propagateSizes();
     return tree;
+}
+
+void DiskScanner::runOnAllWorkers(Job& job) {
+    std::vector<std::jthread> threads;
+    threads.reserve(static_cast<size_t>(workers_ - 1));
+    for (int i = 1; i < workers_; ++i)
+        threads.emplace_back([this, &job] { run(job); });
+    run(job);
+}
+
+void DiskScanner::rescan(FileTree& tree, const std::vector<std::string>& directories) {
+    {
+        // Cleared up front rather than just before the final scan, so that a cancel() that
+        // arrives while directories are being refreshed still cuts that scan short.
+        std::lock_guard lock(mutex_);
+        cancelled_ = false;
+    }
+    const std::string& rootPath = tree.rootPath();
+    std::string realRoot = rootPath;
+    if (char* resolved = realpath(rootPath.c_str(), nullptr)) {
+        realRoot = resolved;
+        free(resolved);
+    }
+    std::vector<std::string> paths;
+    paths.reserve(directories.size());
+    for (const auto& d : directories) {
+        if (realRoot != rootPath && isUnderRoot(d, realRoot)) {
+            const std::string_view rest = realRoot == "/"
+                                              ? std::string_view(d == "/" ? "" : d)
+                                              : std::string_view(d).substr(realRoot.size());
+            paths.push_back(rootPath == "/" ? std::string(rest.empty() ? "/" : rest)
+                                            : rootPath + std::string(rest));
+        } else {
+            paths.push_back(d);
+        }
+    }
+    std::sort(paths.begin(), paths.end());
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+
+    Job job(tree, nullptr);
+    job.relativeOffset = rootPath == "/" ? 1 : rootPath.size() + 1;
+    job.rootFd = open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (job.rootFd < 0) {
+        tree.removeChildren(FileTree::root);
+        tree.setFlags(FileTree::root, tree.flags(FileTree::root) | NodeFlags::unreadable);
+        tree.propagateSizes();
+        return;
+    }
+    // Without allowed devices the root's own is the one, as in a scan of the root; taking the
+    // first new folder's device instead would let a new mount point decide.
+    job.allowed = options_.allowedDevices;
+    if (!job.allowed) {
+        int device = 0;
+        job.allowed = std::set<int32_t>{};
+        if (detail::deviceOf(job.rootFd, device)) job.allowed->insert(device);
+    }
+
+    DirectoryReader reader;
+    std::unordered_set<FileTree::Node> handled;
+    for (const auto& p : paths) {
+        if (options_.excludedPaths.contains(p)) continue;
+        auto node = tree.nodeAtPath(p);
+        if (node && *node != FileTree::root && missingOnDisk(p)) {
+            tree.remove(*node);
+            continue;
+        }
+        // A path the tree does not know yet lies inside a new folder: refresh the nearest one
+        // it does know, and the new folders are scanned from there.
+        std::string q = p;
+        while (!node && q.size() > rootPath.size()) {
+            q = parentPath(q);
+            node = tree.nodeAtPath(q);
+        }
+        if (!node) continue;
+        const NodeFlags flags = tree.flags(*node);
+        if (flags.contains(NodeFlags::directory) && !flags.contains(NodeFlags::mountPoint) &&
+            handled.insert(*node).second) {
+            refresh(*node, job, reader, handled);
+        }
+    }
+
+    if (!job.queue.empty()) runOnAllWorkers(job);
+    close(job.rootFd);
+    tree.propagateSizes();
+}
+
+void DiskScanner::refresh(FileTree::Node d, Job& job, DirectoryReader& reader,
+                          std::unordered_set<FileTree::Node>& handled) {
+    FileTree& tree = job.tree;
+    const std::string path = tree.path(d);
+    const std::string_view relative =
+        d == FileTree::root
+            ? std::string_view(".")
+            : std::string_view(path).substr(std::min(job.relativeOffset, path.size()));
+    const int fd = detail::openDirectoryBeneath(job.rootFd, relative);
+    DirectoryReader::Result result = DirectoryReader::ReadError{};
+    if (fd >= 0) {
+        result = reader.read(fd);
+        close(fd);
+    }
+    const auto* entries = std::get_if<std::span<const DirEntry>>(&result);
+    if (entries == nullptr) {
+        tree.removeChildren(d);
+        tree.setFlags(d, tree.flags(d) | NodeFlags::unreadable);
+        return;
+    }
+    NodeFlags own = tree.flags(d);
+    own.remove(NodeFlags::unreadable);
+    tree.setFlags(d, own);
+
+    // Later children in list order win a shared name.
+    std::unordered_map<std::string, FileTree::Node> byName;
+    for (const FileTree::Node c : tree.children(d))
+        byName[std::string(tree.nameBytes(c))] = c;
+
+    const std::string base = path == "/" ? std::string() : path;
+    for (const DirEntry& e : *entries) {
+        if (e.name.empty()) continue;
+        bool enter = false;
+        const NodeFlags flags = entryFlags(e, *job.allowed, enter);
+        if (auto it = byName.find(std::string(e.name)); it != byName.end()) {
+            const FileTree::Node child = it->second;
+            byName.erase(it);
+            if (tree.isDirectory(child) == e.isDir) {
+                if (!tree.flags(child).contains(NodeFlags::hardlinkDuplicate)) {
+                    tree.update(child, e.allocSize, e.mtime);
+                }
+                continue;
+            }
+            tree.remove(child);
+        }
+        std::string full;
+        if (!options_.excludedPaths.empty() || enter) {
+            full = base + "/";
+            full += e.name;
+            if (options_.excludedPaths.contains(full)) continue;
+        }
+        const FileTree::Node n =
+            tree.append(d, e.name, e.isDir ? 0 : e.allocSize, e.mtime, e.inode, flags);
+        if (enter) {
+            job.queue.push_back({std::move(full), n});
+            ++job.pending;
+            handled.insert(n);
+        }
+    }
+    for (const auto& [name, child] : byName)
+        tree.remove(child);
+}
+
+std::vector<std::string> DiskScanner::newlyReadable(const FileTree& tree) {
+    std::vector<std::string> paths;
+    const NodeFlags mask = NodeFlags::directory | NodeFlags::unreadable | NodeFlags::dead;
+    const NodeFlags wanted = NodeFlags::directory | NodeFlags::unreadable;
+    const int rootFd = open(tree.rootPath().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const size_t offset = tree.rootPath() == "/" ? 1 : tree.rootPath().size() + 1;
+    for (FileTree::Node n = 0; n < tree.count(); ++n) {
+        if ((tree.flags(n) & mask) != wanted) continue;
+        if (n == FileTree::root) {
+            if (rootFd >= 0) paths.push_back(tree.rootPath());
+            continue;
+        }
+        if (rootFd < 0) continue;
+        std::string path = tree.path(n);
+        const int fd = detail::openDirectoryBeneath(
+            rootFd, std::string_view(path).substr(std::min(offset, path.size())));
+        if (fd < 0) continue;
+        close(fd);
+        paths.push_back(std::move(path));
+    }
+    if (rootFd >= 0) close(rootFd);
+    return paths;
 }
 
 void DiskScanner::run(Job& job) {
@@ -181,25 +392,9 @@ void DiskScanner::run(Job& job) {
                             full += e.name;
                             if (options_.excludedPaths.contains(full)) continue;
                         }
-                        NodeFlags flags;
-                        uint64_t size = e.allocSize;
                         bool enter = false;
-                        if (e.isDir) {
-                            flags.insert(NodeFlags::directory);
-                            if (Packages::isPackageName(e.name)) flags.insert(NodeFlags::package);
-                            if (e.error == 0) {
-                                // Another file system's mount point is marked, never opened, so
-                                // a scan cannot trigger an automount or hang on a dead mount.
-                                if (e.device != 0 && !job.allowed->contains(e.device)) {
-                                    flags.insert(NodeFlags::mountPoint);
-                                } else {
-                                    enter = true;
-                                }
-                            }
-                        }
-                        if (e.isSymlink) flags.insert(NodeFlags::symlink);
-                        if (e.dataless) flags.insert(NodeFlags::dataless);
-                        if (e.error != 0) flags.insert(NodeFlags::unreadable);
+                        NodeFlags flags = entryFlags(e, *job.allowed, enter);
+                        uint64_t size = e.allocSize;
                         if (!e.isDir && e.linkCount >= 2) {
                             if (!job.seenLinks.insert({listing->second, e.inode}).second) {
                                 size = 0;

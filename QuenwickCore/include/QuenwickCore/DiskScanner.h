@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "QuenwickCore/FileTree.h"
 #include "QuenwickCore/ScanOptions.h"
@@ -20,6 +22,8 @@
 // threads, never under the scanner's lock, at most once per progressInterval, and must be safe to
 // call from several threads. The returned tree belongs to the caller.
 namespace quenwick {
+
+class DirectoryReader;
 
 class DiskScanner {
 public:
@@ -39,6 +43,19 @@ public:
                                                  int64_t expectedCount = 0,
                                                  ProgressCallback progress = nullptr);
 
+    // Patches tree in place so that the listed directories, and every directory that newly
+    // appeared in them, match the disk; then rolls sizes up. Paths may be the tree's own or real
+    // paths (a root reached through a symbolic link is mapped back). Listed directories are
+    // refreshed one after another on the calling thread, parents first; new folders are then
+    // scanned in full on all workers. Unlike a scan, an existing entry keeps its flags, and a new
+    // file with several links is counted in full. Blocks until done; cancel() cuts the final scan
+    // of new folders short. The caller must not touch the tree meanwhile.
+    void rescan(FileTree& tree, const std::vector<std::string>& directories);
+
+    // Paths of the directories flagged unreadable (and not dead) that can be opened now, in
+    // node order.
+    [[nodiscard]] static std::vector<std::string> newlyReadable(const FileTree& tree);
+
     void cancel();
 
     const ScanOptions& options() const { return options_; }
@@ -51,6 +68,9 @@ public:
 
 private:
     void run(Job& job);
+    void runOnAllWorkers(Job& job);
+    void refresh(FileTree::Node d, Job& job, DirectoryReader& reader,
+                 std::unordered_set<FileTree::Node>& handled);
 
     const ScanOptions options_;
     const int workers_;

@@ -11,6 +11,7 @@
 #include "CommandRegistry.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/FSEventsHistory.h"
 #include "QuenwickCore/Snapshot.h"
 #include "ScanReport.h"
 
@@ -43,7 +44,7 @@ int runScan(const ScanArgs& args) {
 
     ProgressLine progress(args.quiet);
     // Taken before the scan starts, so changes made during it are caught up later.
-    const uint64_t journalPosition = 0;
+    const uint64_t journalPosition = quenwick::FSEventsHistory::currentEventID();
     const double scannedAt =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     const auto started = std::chrono::steady_clock::now();

@@ -229,36 +229,35 @@ std::optional<Error> decodeLzfseBlock(const std::uint8_t* block, bool v2, const 
         // whole last group, as the count only limits what the matches may use.
         const std::uint32_t groups = (h.nLiterals + 3) / 4;
         std::uint8_t* lit = literals;
-        for (std::uint32_t g = 0; g < groups; ++g, lit += 4) {
+        std::uint8_t* const litEndOut = literals + 4 * std::size_t{groups};
+        for (; lit != litEndOut; lit += 4) {
             if (LZFSE_UNLIKELY(!in.refill())) return Error::bitStreamExhausted;
             const LiteralEntry e0 = table[s0];
-            lit[0] = e0.symbol;
             s0 = e0.base + static_cast<std::uint32_t>(in.read(e0.bits));
             const LiteralEntry e1 = table[s1];
-            lit[1] = e1.symbol;
             s1 = e1.base + static_cast<std::uint32_t>(in.read(e1.bits));
             const LiteralEntry e2 = table[s2];
-            lit[2] = e2.symbol;
             s2 = e2.base + static_cast<std::uint32_t>(in.read(e2.bits));
             const LiteralEntry e3 = table[s3];
-            lit[3] = e3.symbol;
             s3 = e3.base + static_cast<std::uint32_t>(in.read(e3.bits));
+            storeLe(lit, static_cast<std::uint32_t>(e0.symbol | e1.symbol << 8 | e2.symbol << 16 |
+                                                    static_cast<std::uint32_t>(e3.symbol) << 24));
         }
         if (in.remaining() < 0) return Error::bitStreamExhausted;
     }
 
-    buildValueTable(h.freq + kLFreq, kLSymbols, kLStates, kLExtraBits.data(), kLBase.data(),
-                    scratch.lTable.data());
+    constexpr int kMFirst = kLStates;
+    constexpr int kDFirst = kLStates + kMStates;
+    ValueEntry* const lmd = scratch.lmdTable.data();
+    buildValueTable(h.freq + kLFreq, kLSymbols, kLStates, kLExtraBits.data(), kLBase.data(), 0,
+                    lmd);
     buildValueTable(h.freq + kMFreq, kMSymbols, kMStates, kMExtraBits.data(), kMBase.data(),
-                    scratch.mTable.data());
+                    kMFirst, lmd + kMFirst);
     buildValueTable(h.freq + kDFreq, kDSymbols, kDStates, kDExtraBits.data(), kDBase.data(),
-                    scratch.dTable.data());
-    const ValueEntry* const lTable = scratch.lTable.data();
-    const ValueEntry* const mTable = scratch.mTable.data();
-    const ValueEntry* const dTable = scratch.dTable.data();
+                    kDFirst, lmd + kDFirst);
 
     BackwardBitReader in(litEnd, lmdEnd, h.lmdBits);
-    std::uint32_t ls = h.lState, ms = h.mState, ds = h.dState;
+    std::uint32_t ls = h.lState, ms = kMFirst + h.mState, ds = kDFirst + h.dState;
     const std::uint8_t* lit = literals;
     const std::uint8_t* const litLimit = literals + h.nLiterals;
     std::uint8_t* dst = out.dst;
@@ -269,15 +268,15 @@ std::optional<Error> decodeLzfseBlock(const std::uint8_t* block, bool v2, const 
 
     for (std::uint32_t n = h.nMatches; n != 0; --n) {
         if (LZFSE_UNLIKELY(!in.refill())) return Error::bitStreamExhausted;
-        const ValueEntry le = lTable[ls];
+        const ValueEntry le = lmd[ls];
         std::uint64_t x = in.read(le.totalBits);
         const std::size_t l = le.valueBase + (x & ((1u << le.extraBits) - 1));
         ls = le.base + static_cast<std::uint32_t>(x >> le.extraBits);
-        const ValueEntry me = mTable[ms];
+        const ValueEntry me = lmd[ms];
         x = in.read(me.totalBits);
         const std::size_t m = me.valueBase + (x & ((1u << me.extraBits) - 1));
         ms = me.base + static_cast<std::uint32_t>(x >> me.extraBits);
-        const ValueEntry de = dTable[ds];
+        const ValueEntry de = lmd[ds];
         x = in.read(de.totalBits);
         const std::uint32_t stored =
             de.valueBase + static_cast<std::uint32_t>(x & ((1u << de.extraBits) - 1));

@@ -43,11 +43,11 @@ void buildLiteralTable(const std::uint16_t* freq, LiteralEntry* table) {
 }
 
 void buildValueTable(const std::uint16_t* freq, int symbols, int states,
-                     const std::uint8_t* extraBits, const std::uint32_t* valueBase,
+                     const std::uint8_t* extraBits, const std::uint32_t* valueBase, int firstState,
                      ValueEntry* table) {
     forEachState(freq, symbols, states, [&](int s, int state, int bits, int base) {
         table[state] = {static_cast<std::uint8_t>(bits + extraBits[s]), extraBits[s],
-                        static_cast<std::uint16_t>(base), valueBase[s]};
+                        static_cast<std::uint16_t>(firstState + base), valueBase[s]};
     });
 }
 

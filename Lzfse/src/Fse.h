@@ -40,8 +40,10 @@ std::uint32_t frequencySum(const std::uint16_t* freq, int symbols);
 
 // Both builders need frequencies that sum exactly to `states` (a power of two).
 void buildLiteralTable(const std::uint16_t* freq, LiteralEntry* table);
+// The value table's next states are offset by `firstState`, so that several alphabets can
+// share one table.
 void buildValueTable(const std::uint16_t* freq, int symbols, int states,
-                     const std::uint8_t* extraBits, const std::uint32_t* valueBase,
+                     const std::uint8_t* extraBits, const std::uint32_t* valueBase, int firstState,
                      ValueEntry* table);
 void buildEncoderTable(const std::uint16_t* freq, int symbols, int states, EncoderEntry* table);
 

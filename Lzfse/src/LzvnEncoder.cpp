@@ -116,17 +116,14 @@ struct Candidate {
 bool appendLzvnBlock(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out) {
     const std::uint8_t* const in = input.data();
     const std::size_t size = input.size();
-    if (size < 8) return false;
+    if (size < 8 || size > 0xFFFF) return false;
 
+    // The 4 most recent positions of each 3-byte hash, newest first; all start at position 0.
+    // Inputs stay below 4096 bytes here, so positions fit 16 bits.
     struct Bucket {
-        std::uint32_t pos[4];
-        std::uint32_t value[4];
+        std::uint16_t pos[4];
     };
     auto table = std::make_unique<Bucket[]>(std::size_t{1} << kHashBits);
-    const std::uint32_t first = load32(in);
-    for (std::size_t h = 0; h < (std::size_t{1} << kHashBits); ++h) {
-        table[h] = {{0, 0, 0, 0}, {first, first, first, first}};
-    }
 
     std::vector<std::uint8_t> code;
     code.reserve(size + 16);
@@ -206,11 +203,7 @@ bool appendLzvnBlock(std::span<const std::uint8_t> input, std::vector<std::uint8
         b.pos[3] = b.pos[2];
         b.pos[2] = b.pos[1];
         b.pos[1] = b.pos[0];
-        b.pos[0] = static_cast<std::uint32_t>(i);
-        b.value[3] = b.value[2];
-        b.value[2] = b.value[1];
-        b.value[1] = b.value[0];
-        b.value[0] = x;
+        b.pos[0] = static_cast<std::uint16_t>(i);
     }
     // A match still waiting at the end goes out as literals.
     writer.literals(in + litStart, size - litStart);

@@ -159,6 +159,18 @@ TEST_F(RecyclerTest, FolderReplacedByALinkAfterTheCheckIsRefused) {
     EXPECT_FALSE(exists(trashFiles() + "/id_rsa"));
 }
 
+TEST_F(RecyclerTest, UnusableHomeTrashFailsWithoutLookingElsewhere) {
+    ASSERT_TRUE(writeFile(data + "/Trash", "a file where the Trash should be"));
+    ASSERT_TRUE(writeFile(work + "/keep.txt", "keep"));
+    const std::string topTrash = "/.Trash-" + std::to_string(getuid());
+    const bool topTrashBefore = exists(topTrash);
+    const auto outcomes = Recycler::recycle({allow(work + "/keep.txt")});
+    ASSERT_TRUE(outcomes[0].error);
+    EXPECT_FALSE(outcomes[0].trashed);
+    EXPECT_EQ(readAll(work + "/keep.txt"), "keep");
+    EXPECT_EQ(exists(topTrash), topTrashBefore);
+}
+
 // The item lives on a tmpfs mounted in a private namespace of a child: a second file system.
 class RecyclerOnOtherVolume : public RecyclerTest {
 protected:

@@ -109,6 +109,11 @@ TrashOrError trashFor(const PinnedItem& item) {
     if (auto* trash = std::get_if<Trash>(&home)) {
         struct stat st;
         if (fstat(trash->files.get(), &st) == 0 && st.st_dev == item.status.st_dev) return home;
+    } else {
+        // Items on the home's file system belong in the home Trash and nowhere else.
+        struct stat st;
+        if (stat(userFolders::dataHome().c_str(), &st) != 0 || st.st_dev == item.status.st_dev)
+            return home;
     }
     auto other = volumeTrash(topFolderOf(item.realParent));
     if (auto* trash = std::get_if<Trash>(&other)) {

@@ -1,6 +1,7 @@
 #include "Lzfse/Lzfse.h"
 
 #include <algorithm>
+#include <exception>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -63,6 +64,8 @@ constexpr std::size_t kRawThreshold = 8;
 // an independent part cannot make.
 constexpr std::size_t kMinEncodePart = std::size_t{512} << 10;
 constexpr std::uint64_t kMinDecodePart = std::uint64_t{256} << 10;
+// More threads than this would only add overhead, whatever a caller asks for.
+constexpr unsigned kMaxThreads = 64;
 
 void appendEnd(std::vector<std::uint8_t>& out) {
     const std::size_t at = out.size();
@@ -148,6 +151,37 @@ std::vector<Boundary> splitPoints(std::span<const std::uint8_t> stream, std::siz
     return points;
 }
 
+// Runs work(k) for every part k: parts 1.. on threads of their own (as far as the system
+// grants threads), the rest and part 0 on the calling thread. An exception thrown by any part
+// (memory exhaustion) is rethrown here once all parts are done.
+template <class Work>
+void runParts(std::size_t parts, Work&& work) {
+    std::vector<std::exception_ptr> failures(parts);
+    auto guarded = [&](std::size_t k) {
+        try {
+            work(k);
+        } catch (...) {
+            failures[k] = std::current_exception();
+        }
+    };
+    {
+        std::vector<std::jthread> workers;
+        std::size_t k = 1;
+        try {
+            for (; k < parts; ++k)
+                workers.emplace_back(guarded, k);
+        } catch (const std::system_error&) {
+            // No more threads: the parts left over run here.
+        }
+        for (std::size_t rest = k; rest < parts; ++rest)
+            guarded(rest);
+        guarded(0);
+    }
+    for (const auto& failure : failures) {
+        if (failure) std::rethrow_exception(failure);
+    }
+}
+
 // Decodes the parts in parallel, each as if its output were the start of the stream. A part
 // whose matches reach into an earlier part fails that way and is decoded again in order.
 std::optional<DecodeError> decodeParallel(std::span<const std::uint8_t> stream,
@@ -155,31 +189,16 @@ std::optional<DecodeError> decodeParallel(std::span<const std::uint8_t> stream,
                                           std::uint8_t* output) {
     const std::size_t parts = points.size() - 1;
     std::vector<std::optional<DecodeError>> results(parts);
-    std::vector<std::uint8_t> ran(parts, 0);  // not vector<bool>: threads set their own entry
-    auto runPart = [&](std::size_t k, DecoderScratch& scratch) {
+    runParts(parts, [&](std::size_t k) {
+        DecoderScratch scratch;
         results[k] = decodeBlocks(stream, points[k], points[k + 1].streamOffset, output,
                                   output + points[k].outputOffset,
                                   output + points[k + 1].outputOffset, scratch);
-        ran[k] = 1;
-    };
-    DecoderScratch scratch;
-    {
-        std::vector<std::jthread> workers;
-        try {
-            for (std::size_t k = 1; k < parts; ++k) {
-                workers.emplace_back([&runPart, k] {
-                    DecoderScratch own;
-                    runPart(k, own);
-                });
-            }
-        } catch (const std::system_error&) {
-            // No more threads: the parts left over are decoded in order below.
-        }
-        runPart(0, scratch);
-    }
+    });
     if (results[0]) return results[0];
+    DecoderScratch scratch;
     for (std::size_t k = 1; k < parts; ++k) {
-        if (ran[k] && !results[k]) continue;
+        if (!results[k]) continue;
         if (auto e = decodeBlocks(stream, points[k], points[k + 1].streamOffset, output, output,
                                   output + points[k + 1].outputOffset, scratch)) {
             return e;
@@ -198,33 +217,19 @@ std::vector<std::uint8_t> encode(std::span<const std::uint8_t> input, Options op
     } else if (size < kLzvnThreshold) {
         if (!appendLzvnBlock(input, out)) appendRawBlock(input, out);
     } else {
-        const std::size_t parts =
-            std::clamp<std::size_t>(size / kMinEncodePart, 1, std::max(options.threads, 1u));
+        const std::size_t parts = std::clamp<std::size_t>(
+            size / kMinEncodePart, 1, std::clamp(options.threads, 1u, kMaxThreads));
         if (parts == 1) {
             appendLzfseBlocks(input, out);
         } else {
             // Independent parts: each part's matches stay inside it, so any decoder reads the
             // concatenated blocks as one stream.
             std::vector<std::vector<std::uint8_t>> encoded(parts);
-            auto part = [&](std::size_t k) {
-                return input.subspan(size / parts * k,
-                                     k + 1 == parts ? size - size / parts * k : size / parts);
-            };
-            {
-                std::vector<std::jthread> workers;
-                std::size_t started = 1;
-                try {
-                    for (; started < parts; ++started) {
-                        workers.emplace_back(
-                            [&, started] { appendLzfseBlocks(part(started), encoded[started]); });
-                    }
-                } catch (const std::system_error&) {
-                    for (std::size_t k = started; k < parts; ++k) {
-                        appendLzfseBlocks(part(k), encoded[k]);
-                    }
-                }
-                appendLzfseBlocks(part(0), encoded[0]);
-            }
+            runParts(parts, [&](std::size_t k) {
+                const std::size_t begin = size / parts * k;
+                const std::size_t length = k + 1 == parts ? size - begin : size / parts;
+                appendLzfseBlocks(input.subspan(begin, length), encoded[k]);
+            });
             std::size_t total = 4;
             for (const auto& e : encoded)
                 total += e.size();
@@ -262,7 +267,7 @@ std::optional<DecodeError> decodeInto(std::span<const std::uint8_t> stream,
         }
         return structural;
     }
-    const unsigned threads = std::max(options.threads, 1u);
+    const unsigned threads = std::clamp(options.threads, 1u, kMaxThreads);
     const auto parts = static_cast<unsigned>(
         std::min<std::uint64_t>(threads, std::max<std::uint64_t>(total / kMinDecodePart, 1)));
     if (parts > 1) {

@@ -56,9 +56,10 @@ struct DecodeError {
 };
 
 struct Options {
-    // Threads a call may use. Encoding with 2 or more splits a large input into that many
-    // independent parts (one valid stream either way, a little larger); decoding with 2 or more
-    // decodes parts in parallel when the stream's blocks allow it and falls back otherwise.
+    // Threads a call may use (at most 64). Encoding with 2 or more splits an input of 1 MiB or
+    // more into up to that many independent parts (one valid stream either way, a little
+    // larger); decoding with 2 or more decodes parts of a large stream in parallel where its
+    // blocks allow it, and in order where they do not.
     unsigned threads = 1;
 };
 

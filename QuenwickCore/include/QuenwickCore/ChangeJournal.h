@@ -144,6 +144,8 @@ public:
     [[nodiscard]] bool appendGap(JournalRecord::Gap reason, std::string_view scope);
     [[nodiscard]] bool appendStop();
     [[nodiscard]] bool publish(const JournalState& state);
+    // True when the state file still holds what publish() last wrote.
+    [[nodiscard]] bool statePublished() const;
 
     uint64_t position() const { return next_ - 1; }
     uint64_t sessionStart() const { return session_; }
@@ -163,6 +165,7 @@ private:
     uint64_t next_ = 1;
     uint64_t session_ = 0;
     std::vector<std::string> roots_;
+    std::string published_;
 };
 
 }  // namespace quenwick

@@ -514,9 +514,14 @@ ChangeJournal::Writer::~Writer() {
 bool ChangeJournal::Writer::begin(const std::vector<std::string>& roots) {
     if (DIR* dir = opendir(directory_.c_str())) {
         std::vector<std::string> stale;
-        while (const dirent* e = readdir(dir))
-            if (std::string_view(e->d_name).starts_with(requestPrefix))
-                stale.emplace_back(e->d_name);
+        while (const dirent* e = readdir(dir)) {
+            const std::string_view name = e->d_name;
+            // Requests, answers, and answers half written when a recorder stopped.
+            if (name.starts_with(requestPrefix) ||
+                (name.starts_with(".") && name.substr(1).starts_with(requestPrefix))) {
+                stale.emplace_back(name);
+            }
+        }
         closedir(dir);
         for (const auto& name : stale)
             unlink((directory_ + "/" + name).c_str());
@@ -654,7 +659,16 @@ bool ChangeJournal::Writer::appendStop() {
 }
 
 bool ChangeJournal::Writer::publish(const JournalState& state) {
-    return !writeFileAtomically(directory_ + "/" + std::string(stateFileName), encodeState(state));
+    std::string bytes = encodeState(state);
+    if (writeFileAtomically(directory_ + "/" + std::string(stateFileName), bytes)) return false;
+    published_ = std::move(bytes);
+    return true;
+}
+
+bool ChangeJournal::Writer::statePublished() const {
+    std::string bytes;
+    return readWholeFile(directory_ + "/" + std::string(stateFileName), bytes) &&
+           bytes == published_;
 }
 
 }  // namespace quenwick

@@ -205,7 +205,6 @@ struct JournalRecorder::Impl {
     std::unordered_map<int, Watch> watches;
     uint32_t generation = 1;
     std::unordered_set<int> pendingWds;
-    bool overflowPending = false;
     bool limitReported = false;
 
     std::unordered_map<uint64_t, int> mountFds;  // fsid to a descriptor on that file system
@@ -220,6 +219,7 @@ struct JournalRecorder::Impl {
     bool incomplete = false;
     bool dirty = true;
     bool failed = false;
+    bool begun = false;
     std::optional<Clock::time_point> firstPending;
 
     ~Impl() {
@@ -242,7 +242,8 @@ struct JournalRecorder::Impl {
     }
 
     void gap(Gap reason, std::string_view scope) {
-        if (!writer->appendGap(reason, scope)) failed = true;
+        // Before the session's start record nothing is known anyway.
+        if (begun && !writer->appendGap(reason, scope)) failed = true;
     }
 
     // ---- the inotify tree ----
@@ -397,7 +398,7 @@ struct JournalRecorder::Impl {
         int rootIndex = 0;
         if (const auto path = pathOf(top, rootIndex)) forgetUnwatchableBelow(*path);
         for (int wd : doomed) {
-            inotify_rm_watch(treeFd, wd);
+            if (wd != journalTreeWd) inotify_rm_watch(treeFd, wd);
             watches.erase(wd);
         }
         watchCount.store(watches.size(), std::memory_order_relaxed);
@@ -420,7 +421,7 @@ struct JournalRecorder::Impl {
         for (const auto& [wd, w] : watches)
             if (w.generation != generation) stale.push_back(wd);
         for (int wd : stale) {
-            inotify_rm_watch(treeFd, wd);
+            if (wd != journalTreeWd) inotify_rm_watch(treeFd, wd);
             watches.erase(wd);
         }
         watchCount.store(watches.size(), std::memory_order_relaxed);
@@ -428,12 +429,19 @@ struct JournalRecorder::Impl {
 
     void handleTreeEvent(const inotify_event& ev) {
         if ((ev.mask & IN_Q_OVERFLOW) != 0) {
-            overflowPending = true;
+            // The gap is written once the watches are whole again, so that no position handed
+            // out before then reads as complete; requests may have been among what was dropped.
+            rewalk();
+            gap(Gap::queueOverflow, "");
+            answerWaitingRequests();
             return;
         }
         if (ev.wd == journalTreeWd) {
             // The journal's own folder: never recorded, but where requests arrive.
             if ((ev.mask & IN_CREATE) != 0 && ev.len > 0) answerRequest(ev.name);
+            if ((ev.mask & (IN_DELETE | IN_MOVED_FROM)) != 0 && ev.len > 0) {
+                lockGone(ev.name);
+            }
             if ((ev.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) journalGone = true;
             return;
         }
@@ -519,11 +527,11 @@ struct JournalRecorder::Impl {
                 key.append(bytes, handle->handle_bytes);
                 if (key == journalKey) {
                     // The journal's own folder: never recorded, but where requests arrive.
-                    if ((md->mask & FAN_CREATE) != 0 &&
-                        header->info_type == FAN_EVENT_INFO_TYPE_DFID_NAME) {
-                        const char* name = bytes + handle->handle_bytes;
-                        answerRequest(
-                            std::string(name, strnlen(name, static_cast<size_t>(end - name))));
+                    if (header->info_type == FAN_EVENT_INFO_TYPE_DFID_NAME) {
+                        const char* raw = bytes + handle->handle_bytes;
+                        const std::string name(raw, strnlen(raw, static_cast<size_t>(end - raw)));
+                        if ((md->mask & FAN_CREATE) != 0) answerRequest(name);
+                        if ((md->mask & (FAN_DELETE | FAN_MOVED_FROM)) != 0) lockGone(name);
                     }
                     break;
                 }
@@ -666,17 +674,25 @@ struct JournalRecorder::Impl {
         return below;
     }
 
+    // A root deleted while the recorder holds it open gets no deletion event, and one replaced
+    // by another folder none either: look whether each path still leads to the same folder.
+    void checkRoots() {
+        for (size_t i = 0; i < roots.size(); ++i) {
+            Root& root = roots[i];
+            struct stat st;
+            if (!root.lost && (stat(root.path.c_str(), &st) != 0 || st.st_dev != root.dev ||
+                               st.st_ino != root.ino)) {
+                lose(i);
+            }
+        }
+    }
+
     void mountsChanged() {
+        checkRoots();
         const auto points = readMountPoints(mountsFd);
         for (size_t i = 0; i < roots.size(); ++i) {
             Root& root = roots[i];
             if (root.lost) continue;
-            struct stat st;
-            if (stat(root.path.c_str(), &st) != 0 || st.st_dev != root.dev ||
-                st.st_ino != root.ino) {
-                lose(i);
-                continue;
-            }
             auto below = mountsBelow(root.path, points);
             if (below != root.mounts) {
                 root.mounts = std::move(below);
@@ -713,14 +729,6 @@ struct JournalRecorder::Impl {
                     if (md->fd >= 0) close(md->fd);
                 }
             }
-        }
-        if (overflowPending) {
-            overflowPending = false;
-            // Written once the watches are whole again, so that no position handed out before
-            // then reads as complete.
-            rewalk();
-            gap(Gap::queueOverflow, "");
-            answerWaitingRequests();
         }
     }
 
@@ -767,21 +775,48 @@ struct JournalRecorder::Impl {
             name.ends_with(ChangeJournal::failedSuffix)) {
             return;
         }
+        // Root and mount changes arrive on queues of their own; whatever of them happened before
+        // the request is waiting there already.
+        readControl();
+        checkRoots();
+        pollfd mounts{mountsFd, POLLPRI, 0};
+        if (poll(&mounts, 1, 0) > 0 && (mounts.revents & (POLLPRI | POLLERR)) != 0) mountsChanged();
+        // Readers trust the state only as the recorder wrote it.
+        if (!writer->statePublished()) dirty = true;
         failed = false;
         flush();
         recorded.clear();
-        const std::string path = journalDir + "/" + std::string(name);
+        // The answer is a file of the recorder's own, renamed into place complete, so an asker
+        // never reads half of it and needs no write access to anything of the recorder's. The
+        // request is gone before the answer appears: an asker finds the folder as it left it.
+        const std::string request = journalDir + "/" + std::string(name);
+        struct stat st;
+        if (lstat(request.c_str(), &st) != 0) return;  // the asker gave up
+        const std::string temp = journalDir + "/." + std::string(name) + ".answer";
         if (!failed) {
             char answer[17];
             std::snprintf(answer, sizeof answer, "%016llx",
                           static_cast<unsigned long long>(writer->position()));
-            const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0) return;  // the asker gave up
-            failed = write(fd, answer, 16) != 16;
-            close(fd);
+            const int fd =
+                open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+            failed = fd < 0 || write(fd, answer, 16) != 16;
+            if (fd >= 0) close(fd);
         }
-        const std::string suffix(failed ? ChangeJournal::failedSuffix : ChangeJournal::doneSuffix);
-        rename(path.c_str(), (path + suffix).c_str());
+        if (failed) {
+            unlink(temp.c_str());
+            rename(request.c_str(), (request + std::string(ChangeJournal::failedSuffix)).c_str());
+            return;
+        }
+        unlink(request.c_str());
+        if (rename(temp.c_str(), (request + std::string(ChangeJournal::doneSuffix)).c_str()) != 0) {
+            unlink(temp.c_str());
+        }
+    }
+
+    // Whoever removes the lock (usually with the whole folder, which then reports nothing of its
+    // own while the recorder's files are open) lets another recorder start: this one stops.
+    void lockGone(std::string_view name) {
+        if (name == ChangeJournal::lockFileName) journalGone = true;
     }
 
     void answerWaitingRequests() {
@@ -892,12 +927,17 @@ struct JournalRecorder::Impl {
             if (ready > 0 && (fds[3].revents & (POLLPRI | POLLERR)) != 0) mountsChanged();
             if (ready > 0 && (fds[2].revents & POLLIN) != 0) readTree(0);
             if (ready > 0 && (fds[1].revents & POLLIN) != 0) readControl();
-            if (journalGone) return false;
+            if (journalGone) {
+                writer.reset();
+                return false;
+            }
             if (stopping) {
                 drainTree();
                 flush();
                 const bool ok = writer->appendStop();
                 publish();
+                // Another recorder may take over from here.
+                writer.reset();
                 return ok;
             }
             const size_t pendingCount =
@@ -1001,7 +1041,8 @@ std::variant<std::unique_ptr<JournalRecorder>, JournalRecorder::StartError> Jour
             int mountId = 0;
             ok = statfs(impl->journalDir.c_str(), &sfs) == 0 &&
                  name_to_handle_at(AT_FDCWD, impl->journalDir.c_str(), handle, &mountId, 0) == 0 &&
-                 fanotify_mark(impl->fanFd, FAN_MARK_ADD | FAN_MARK_ONLYDIR, FAN_CREATE, AT_FDCWD,
+                 fanotify_mark(impl->fanFd, FAN_MARK_ADD | FAN_MARK_ONLYDIR,
+                               FAN_CREATE | FAN_DELETE | FAN_MOVED_FROM, AT_FDCWD,
                                impl->journalDir.c_str()) == 0;
             if (!ok) {
                 err = errno;
@@ -1034,14 +1075,14 @@ std::variant<std::unique_ptr<JournalRecorder>, JournalRecorder::StartError> Jour
         impl->mode = Mode::inotify;
         impl->treeFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (impl->treeFd < 0) return StartError{Kind::cannotWatch, errno, 0, "(inotify)"};
-        for (size_t i = 0; i < impl->roots.size(); ++i) {
-            if (!impl->attach(i, err)) return StartError{Kind::cannotWatch, err, 0, roots[i]};
-        }
         // Requests arrive in the same queue as the changes (the same watch when the journal
-        // lies below a root).
+        // lies below a root). Taken first, so that the watch limit cannot deny it.
         impl->journalTreeWd = inotify_add_watch(impl->treeFd, impl->journalDir.c_str(), kTreeMask);
         if (impl->journalTreeWd < 0) {
             return StartError{Kind::cannotOpenJournal, errno, 0, impl->journalDir};
+        }
+        for (size_t i = 0; i < impl->roots.size(); ++i) {
+            if (!impl->attach(i, err)) return StartError{Kind::cannotWatch, err, 0, roots[i]};
         }
     }
     impl->options = std::move(options);
@@ -1049,12 +1090,13 @@ std::variant<std::unique_ptr<JournalRecorder>, JournalRecorder::StartError> Jour
     if (!impl->writer->begin(roots)) {
         return StartError{Kind::cannotOpenJournal, errno, 0, impl->options.journalDirectory};
     }
+    impl->begun = true;
     impl->publish();
     return std::unique_ptr<JournalRecorder>(new JournalRecorder(std::move(impl)));
 }
 
 bool JournalRecorder::run(int stopFd) {
-    return impl_->run(stopFd);
+    return impl_->writer != nullptr && impl_->run(stopFd);
 }
 
 void JournalRecorder::stop() {

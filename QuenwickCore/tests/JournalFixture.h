@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "QuenwickCore/ChangeJournal.h"
+#include "QuenwickCore/ChangeSet.h"
 #include "QuenwickCore/DiskScanner.h"
 #include "QuenwickCore/FileTree.h"
 #include "QuenwickCore/JournalRecorder.h"

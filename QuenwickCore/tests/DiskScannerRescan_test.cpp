@@ -1,0 +1,220 @@
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "JournalFixture.h"
+#include "QuenwickCore/DiskScanner.h"
+
+using quenwick::DiskScanner;
+using quenwick::FileTree;
+using quenwick::NodeFlags;
+using quenwick::ScanOptions;
+using namespace quenwick::testing;
+
+namespace {
+
+void rescan(FileTree& tree, const std::vector<std::string>& directories, ScanOptions options = {}) {
+    DiskScanner(std::move(options), 2).rescan(tree, directories);
+}
+
+bool has(const FileTree& tree, const std::string& path) {
+    return tree.nodeAtPath(path).has_value();
+}
+
+TEST(DiskScannerRescan, RootOnlyChangeRefreshesJustTheRootListing) {
+    TempDir dir;
+    const std::string root = dir.path();
+    ASSERT_TRUE(makeDirs(root + "/keep"));
+    ASSERT_TRUE(touchFile(root + "/keep/x", 5000));
+    ASSERT_TRUE(touchFile(root + "/gone.txt", 3000));
+    ASSERT_TRUE(touchFile(root + "/grows", 10));
+    auto tree = freshScan(root);
+    const uint64_t keepSize = tree->size(*tree->nodeAtPath(root + "/keep"));
+
+    ASSERT_TRUE(touchFile(root + "/new.txt", 2000));
+    ASSERT_TRUE(makeDirs(root + "/newdir/inner"));
+    ASSERT_TRUE(touchFile(root + "/newdir/inner/z", 9000));
+    ASSERT_EQ(unlink((root + "/gone.txt").c_str()), 0);
+    ASSERT_TRUE(touchFile(root + "/grows", 70000));
+    ASSERT_TRUE(touchFile(root + "/keep/unlisted", 8000));
+    rescan(*tree, {root});
+
+    EXPECT_TRUE(has(*tree, root + "/new.txt"));
+    EXPECT_TRUE(has(*tree, root + "/newdir/inner/z"));  // new folders are scanned whole
+    EXPECT_FALSE(has(*tree, root + "/gone.txt"));
+    // An existing folder keeps its contents until it is itself listed.
+    EXPECT_FALSE(has(*tree, root + "/keep/unlisted"));
+    EXPECT_EQ(tree->size(*tree->nodeAtPath(root + "/keep")), keepSize);
+    auto fresh = summarise(*freshScan(root));
+    auto refreshed = summarise(*tree);
+    EXPECT_EQ(refreshed[root + "/grows"], fresh[root + "/grows"]);
+    EXPECT_EQ(refreshed[root].first + fresh[root + "/keep/unlisted"].first, fresh[root].first);
+
+    rescan(*tree, {root + "/keep"});
+    EXPECT_EQ(differences(summarise(*freshScan(root)), summarise(*tree)), "");
+}
+
+TEST(DiskScannerRescan, PathInsideNewFoldersResolvesToTheNearestKnownFolder) {
+    TempDir dir;
+    const std::string root = dir.path();
+    ASSERT_TRUE(makeDirs(root + "/p"));
+    auto tree = freshScan(root);
+    ASSERT_TRUE(makeDirs(root + "/p/n1/n2/n3"));
+    ASSERT_TRUE(touchFile(root + "/p/n1/n2/n3/leaf", 4000));
+    ASSERT_TRUE(touchFile(root + "/p/n1/side", 4000));
+    rescan(*tree, {root + "/p/n1/n2/n3", root + "/p/n1/n2"});
+    EXPECT_EQ(differences(summarise(*freshScan(root)), summarise(*tree)), "");
+    // Each folder is listed once: the new ones were not appended twice.
+    size_t n3 = 0;
+    for (FileTree::Node n = 0; n < tree->count(); ++n)
+        n3 += tree->nameBytes(n) == "n3" ? 1 : 0;
+    EXPECT_EQ(n3, 1u);
+}
+
+TEST(DiskScannerRescan, EntryThatChangedKindIsReplacedAndNewFoldersScanned) {
+    TempDir dir;
+    const std::string root = dir.path();
+    ASSERT_TRUE(touchFile(root + "/was-file", 5000));
+    ASSERT_TRUE(makeDirs(root + "/was-dir/sub"));
+    ASSERT_TRUE(touchFile(root + "/was-dir/sub/f", 5000));
+    auto tree = freshScan(root);
+    ASSERT_EQ(unlink((root + "/was-file").c_str()), 0);
+    ASSERT_TRUE(makeDirs(root + "/was-file/deeper"));
+    ASSERT_TRUE(touchFile(root + "/was-file/deeper/g", 12000));
+    removeTree(root + "/was-dir");
+    ASSERT_TRUE(touchFile(root + "/was-dir", 30000));
+    // The vanished folder is listed too, as a journal would report it.
+    rescan(*tree, {root, root + "/was-dir/sub"});
+    EXPECT_TRUE(tree->isDirectory(*tree->nodeAtPath(root + "/was-file")));
+    EXPECT_FALSE(tree->isDirectory(*tree->nodeAtPath(root + "/was-dir")));
+    EXPECT_EQ(differences(summarise(*freshScan(root)), summarise(*tree)), "");
+}
+
+TEST(DiskScannerRescan, VanishedFolderLosesItsNode) {
+    TempDir dir;
+    const std::string root = dir.path();
+    ASSERT_TRUE(makeDirs(root + "/a/b"));
+    ASSERT_TRUE(touchFile(root + "/a/b/f", 5000));
+    auto tree = freshScan(root);
+    removeTree(root + "/a/b");
+    // Only the vanished folder is named, not its parent.
+    rescan(*tree, {root + "/a/b"});
+    EXPECT_FALSE(has(*tree, root + "/a/b"));
+    EXPECT_EQ(tree->size(0), 0u);
+    EXPECT_EQ(differences(summarise(*freshScan(root)), summarise(*tree)), "");
+}
+
+TEST(DiskScannerRescan, PathsOutsideTheTreeAndExcludedPathsAreLeftAlone) {
+    TempDir dir;
+    const std::string root = dir / "root";
+    ASSERT_TRUE(makeDirs(root + "/ex"));
+    ASSERT_TRUE(makeDirs(dir / "rootsibling"));
+    ScanOptions options;
+    options.excludedPaths = {root + "/ex", root + "/later-ex"};
+    auto tree = DiskScanner(options, 2).scan(root);
+    const auto before = summarise(*tree);
+    ASSERT_TRUE(touchFile(root + "/ex/f", 100));
+    ASSERT_TRUE(touchFile(dir / "rootsibling/f", 100));
+    rescan(*tree, {root + "/ex", dir / "rootsibling", "/", "relative/path", ""}, options);
+    EXPECT_EQ(differences(before, summarise(*tree)), "");
+
+    ASSERT_TRUE(makeDirs(root + "/later-ex"));
+    ASSERT_TRUE(touchFile(root + "/visible", 100));
+    rescan(*tree, {root}, options);
+    EXPECT_FALSE(has(*tree, root + "/later-ex"));
+    EXPECT_TRUE(has(*tree, root + "/visible"));
+}
+
+TEST(DiskScannerRescan, RealPathsBelowALinkedRootAreMappedBack) {
+    TempDir dir;
+    const std::string real = dir / "real", link = dir / "link";
+    ASSERT_TRUE(makeDirs(real + "/sub"));
+    ASSERT_EQ(symlink("real", link.c_str()), 0);
+    auto tree = freshScan(link);
+    ASSERT_TRUE(touchFile(real + "/sub/new", 6000));
+    rescan(*tree, {real + "/sub"});
+    EXPECT_TRUE(has(*tree, link + "/sub/new"));
+    EXPECT_EQ(differences(summarise(*freshScan(link)), summarise(*tree)), "");
+}
+
+TEST(DiskScannerRescan, NewMountPointIsMarkedAndNotEntered) {
+    if (!canMountPrivateTmpfs()) GTEST_SKIP() << "no private mount namespace";
+    TempDir dir;
+    const std::string root = dir.path();
+    ASSERT_TRUE(makeDirs(root + "/plain"));
+    const auto result = runInChild([&]() -> std::string {
+        auto tree = freshScan(root);
+        if (mkdir((root + "/mnt").c_str(), 0755) != 0) return "mkdir";
+        if (!mountPrivateTmpfs(root + "/mnt")) return "mount";
+        if (!writeFileOfSize(root + "/mnt/inside", 100)) return "write";
+        DiskScanner(ScanOptions::forVolume(root), 2).rescan(*tree, {root});
+        const auto mnt = tree->nodeAtPath(root + "/mnt");
+        if (!mnt) return "missing";
+        const bool marked = tree->flags(*mnt).contains(NodeFlags::mountPoint);
+        const bool empty = tree->children(*mnt).empty();
+        const std::string same = differences(summarise(*freshScan(root)), summarise(*tree));
+        return std::string(marked ? "marked" : "unmarked") + (empty ? " empty" : " entered") +
+               (same.empty() ? " same" : " " + same);
+    });
+    EXPECT_EQ(result, std::optional<std::string>("marked empty same"));
+}
+
+TEST(DiskScannerRescan, FolderThatCannotBeListedLosesItsChildrenUntilItIsReadableAgain) {
+    TempDir dir;
+    const std::string root = dir / "tree";
+    ASSERT_TRUE(makeDirs(root + "/locked/inner"));
+    ASSERT_TRUE(touchFile(root + "/locked/inner/f", 5000));
+    ASSERT_TRUE(touchFile(root + "/locked/g", 5000));
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+        ASSERT_EQ(lchown(e.path().c_str(), 65534, 65534), geteuid() == 0 ? 0 : -1);
+    }
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(root.c_str(), 65534, 65534), 0);
+    }
+    const auto result = runInChild([&]() -> std::string {
+        if (!dropPrivileges()) return "privileges";
+        auto tree = freshScan(root);
+        std::string out;
+        if (chmod((root + "/locked").c_str(), 0) != 0) return "chmod";
+        if (!DiskScanner::newlyReadable(*tree).empty()) return "listed too early";
+        DiskScanner(ScanOptions::forVolume(root), 2).rescan(*tree, {root + "/locked"});
+        const auto locked = *tree->nodeAtPath(root + "/locked");
+        out += tree->flags(locked).contains(NodeFlags::unreadable) ? "unreadable" : "readable";
+        out += tree->children(locked).empty() && tree->size(locked) == 0 ? " empty" : " full";
+        out += DiskScanner::newlyReadable(*tree).empty() ? " none" : " listed";
+        chmod((root + "/locked").c_str(), 0755);
+        const auto again = DiskScanner::newlyReadable(*tree);
+        out += again == std::vector<std::string>{root + "/locked"} ? " listed" : " missing";
+        DiskScanner(ScanOptions::forVolume(root), 2).rescan(*tree, again);
+        const std::string same = differences(summarise(*freshScan(root)), summarise(*tree));
+        return out + (same.empty() ? " same" : " " + same);
+    });
+    EXPECT_EQ(result, std::optional<std::string>("unreadable empty none listed same"));
+}
+
+TEST(DiskScannerRescan, NewlyReadableListsOnlyLiveUnreadableFoldersThatOpen) {
+    TempDir dir;
+    const std::string root = dir.path();
+    ASSERT_TRUE(makeDirs(root + "/opens"));
+    ASSERT_TRUE(makeDirs(root + "/dead"));
+    ASSERT_TRUE(makeDirs(root + "/fine"));
+    ASSERT_TRUE(touchFile(root + "/file", 10));
+    FileTree tree(root);
+    const auto unreadableDir = NodeFlags::directory | NodeFlags::unreadable;
+    tree.append(FileTree::root, "missing", 0, 0, 1, unreadableDir);
+    const auto opens = tree.append(FileTree::root, "opens", 0, 0, 2, unreadableDir);
+    const auto dead = tree.append(FileTree::root, "dead", 0, 0, 3, unreadableDir);
+    tree.append(FileTree::root, "fine", 0, 0, 4, NodeFlags::directory);
+    tree.append(FileTree::root, "file", 10, 0, 5, NodeFlags::unreadable);
+    tree.append(opens, "below", 0, 0, 6, unreadableDir);
+    tree.remove(dead);
+    EXPECT_EQ(DiskScanner::newlyReadable(tree), std::vector<std::string>{root + "/opens"});
+    tree.setFlags(FileTree::root, unreadableDir);
+    EXPECT_EQ(DiskScanner::newlyReadable(tree), (std::vector<std::string>{root, root + "/opens"}));
+}
+
+}  // namespace

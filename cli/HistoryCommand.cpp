@@ -7,6 +7,7 @@
 
 #include "CliSupport.h"
 #include "CommandRegistry.h"
+#include "FolderScan.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
 #include "QuenwickCore/TideHistory.h"
@@ -72,19 +73,9 @@ int runRecord(const HistoryArgs& args) {
     const std::string root = !args.path.empty()          ? absolutePath(args.path)
                              : sameFileSystem(home, "/") ? std::string("/")
                                                          : home;
-    struct stat st {};
-    if (stat(root.c_str(), &st) != 0) {
-        return fail("cannot scan " + root + ": " + std::strerror(errno));
-    }
-    if (!S_ISDIR(st.st_mode)) return fail("cannot scan " + root + ": not a folder");
-
-    quenwick::DiskScanner scanner(quenwick::ScanOptions::forVolume(root));
-    ProgressLine progress(args.quiet);
-    const auto tree = scanner.scan(root, 0, [&](const quenwick::ScanProgress& p) {
-        progress.update("Scanning " + std::to_string(p.files) + " files, " +
-                        quenwick::formatBytes(p.bytes));
-    });
-    progress.finish();
+    auto scanned = scanFolder(root, args.quiet);
+    if (const int* status = std::get_if<int>(&scanned)) return *status;
+    const auto tree = std::get<std::shared_ptr<quenwick::FileTree>>(std::move(scanned));
 
     const auto history = quenwick::TideHistory::standard();
     const auto recording = history.record(*tree, quenwick::VolumeInfo::containing("/"),

@@ -2,6 +2,7 @@
 
 #include "CliSupport.h"
 #include "CommandRegistry.h"
+#include "FolderScan.h"
 #include "QuenwickCore/Snapshot.h"
 #include "ScanReport.h"
 
@@ -16,10 +17,8 @@ struct LoadArgs {
 
 int runLoad(const LoadArgs& args) {
     const std::string file = absolutePath(args.file);
-    auto loaded = quenwick::Snapshot::load(file, 2);
-    if (auto* error = std::get_if<quenwick::SnapshotFileError>(&loaded)) {
-        return fail("cannot load " + file + ": " + error->describe());
-    }
+    auto loaded = loadSnapshotFile(file);
+    if (const int* status = std::get_if<int>(&loaded)) return *status;
     const auto& snapshot = std::get<quenwick::LoadedSnapshot>(loaded);
     ScanReport report{*snapshot.tree, args.top, 0};
     if (args.json) {

@@ -13,6 +13,7 @@
 
 #include "CliSupport.h"
 #include "CommandRegistry.h"
+#include "FolderScan.h"
 #include "QuenwickCore/AtomicFile.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
@@ -39,28 +40,6 @@ struct RingArgs {
     bool json = false;
     bool quiet = false;
 };
-
-// The scanned tree of root, or the exit status of the failure already reported.
-std::variant<std::shared_ptr<FileTree>, int> scanFolder(const std::string& root, bool quiet) {
-    struct stat st;
-    if (stat(root.c_str(), &st) != 0)
-        return fail("cannot scan " + root + ": " + std::strerror(errno));
-    if (!S_ISDIR(st.st_mode)) return fail("cannot scan " + root + ": not a folder");
-    quenwick::DiskScanner scanner(quenwick::ScanOptions::forVolume(root));
-    ProgressLine progress(quiet);
-    auto tree = scanner.scan(root, 0, [&](const quenwick::ScanProgress& p) {
-        progress.update("Scanning " + std::to_string(p.files) + " files, " +
-                        quenwick::formatBytes(p.bytes));
-    });
-    progress.finish();
-    if (tree->flags(FileTree::root).contains(quenwick::NodeFlags::unreadable)) {
-        const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const int err = fd < 0 ? errno : EIO;
-        if (fd >= 0) close(fd);
-        return fail("cannot read " + root + ": " + std::strerror(err));
-    }
-    return tree;
-}
 
 // How full the centre disc shows: the disk itself at the root, else the focus's share of it.
 double fullness(const FileTree& tree, FileTree::Node focus,
@@ -120,20 +99,17 @@ void printSegments(const FileTree& tree, FileTree::Node focus,
     printTable(rows, {true, true, true, true, false});
 }
 
-// The tree of a snapshot file, or the exit status of the failure already reported.
-std::variant<std::shared_ptr<FileTree>, int> loadSnapshot(const std::string& file) {
-    auto loaded = quenwick::Snapshot::load(file, 2);
-    if (auto* error = std::get_if<quenwick::SnapshotFileError>(&loaded)) {
-        return fail("cannot load " + file + ": " + error->describe());
-    }
-    return std::get<quenwick::LoadedSnapshot>(std::move(loaded)).tree;
-}
-
 int runRing(const RingArgs& args) {
-    auto source = args.snapshot.empty() ? scanFolder(absolutePath(args.path), args.quiet)
-                                        : loadSnapshot(absolutePath(args.snapshot));
-    if (const int* status = std::get_if<int>(&source)) return *status;
-    const auto tree = std::get<std::shared_ptr<FileTree>>(std::move(source));
+    std::shared_ptr<FileTree> tree;
+    if (args.snapshot.empty()) {
+        auto scanned = scanFolder(absolutePath(args.path), args.quiet);
+        if (const int* status = std::get_if<int>(&scanned)) return *status;
+        tree = std::get<std::shared_ptr<FileTree>>(std::move(scanned));
+    } else {
+        auto loaded = loadSnapshotFile(absolutePath(args.snapshot));
+        if (const int* status = std::get_if<int>(&loaded)) return *status;
+        tree = std::get<quenwick::LoadedSnapshot>(std::move(loaded)).tree;
+    }
     const std::string& root = tree->rootPath();
 
     FileTree::Node focus = FileTree::root;

@@ -9,6 +9,7 @@
 
 #include "CliSupport.h"
 #include "CommandRegistry.h"
+#include "FolderScan.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
 #include "QuenwickCore/FSEventsHistory.h"
@@ -29,38 +30,21 @@ struct ScanArgs {
 };
 
 int runScan(const ScanArgs& args) {
-    const std::string root = absolutePath(args.path);
-    struct stat st;
-    if (stat(root.c_str(), &st) != 0) {
-        return fail("cannot scan " + root + ": " + std::strerror(errno));
-    }
-    if (!S_ISDIR(st.st_mode)) return fail("cannot scan " + root + ": not a folder");
-
-    quenwick::ScanOptions options = quenwick::ScanOptions::forVolume(root);
+    FolderScan request{absolutePath(args.path), args.quiet, std::nullopt, args.workers, 0};
+    request.options = quenwick::ScanOptions::forVolume(request.root);
     for (const auto& e : args.excludes)
-        options.excludedPaths.insert(absolutePath(e));
-    const int workers = args.workers > 0 ? args.workers : quenwick::DiskScanner::defaultWorkers();
-    quenwick::DiskScanner scanner(options, workers);
+        request.options->excludedPaths.insert(absolutePath(e));
 
-    ProgressLine progress(args.quiet);
     // Taken before the scan starts, so changes made during it are caught up later.
     const uint64_t journalPosition = quenwick::FSEventsHistory::currentEventID();
     const double scannedAt =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     const auto started = std::chrono::steady_clock::now();
-    auto tree = scanner.scan(root, 0, [&](const quenwick::ScanProgress& p) {
-        progress.update("Scanning " + std::to_string(p.files) + " files, " +
-                        quenwick::formatBytes(p.bytes));
-    });
+    auto scanned = scanFolder(request);
     const auto elapsed = std::chrono::steady_clock::now() - started;
-    progress.finish();
+    if (const int* status = std::get_if<int>(&scanned)) return *status;
+    const auto tree = std::get<std::shared_ptr<quenwick::FileTree>>(std::move(scanned));
 
-    if (tree->flags(quenwick::FileTree::root).contains(quenwick::NodeFlags::unreadable)) {
-        const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const int err = fd < 0 ? errno : EIO;
-        if (fd >= 0) close(fd);
-        return fail("cannot read " + root + ": " + std::strerror(err));
-    }
     if (!args.save.empty()) {
         const std::string file = absolutePath(args.save);
         const quenwick::SnapshotMeta meta{tree->rootPath(), scannedAt, journalPosition};

@@ -340,6 +340,14 @@ void DiskScanner::run(Job& job) {
     DirectoryReader reader;
     FileTree& tree = job.tree;
     const std::string base = tree.rootPath() == "/" ? std::string() : tree.rootPath();
+    int lastFd = -1;
+    std::string lastPath;
+    struct CloseLast {
+        int& fd;
+        ~CloseLast() {
+            if (fd >= 0) close(fd);
+        }
+    } closeLast{lastFd};
     for (;;) {
         QueueItem item;
         {
@@ -354,14 +362,23 @@ void DiskScanner::run(Job& job) {
             job.queue.pop_back();
         }
 
-        // Listing happens outside the lock; it is where the time goes.
+        // Listing happens outside the lock; it is where the time goes. Work is taken newest
+        // first, so the next folder is usually a child of the last one this worker listed:
+        // opening it from there keeps path resolution short however deep the tree goes.
         Listing listing;
         DirectoryReader::Result result = DirectoryReader::ReadError{};
-        const std::string_view relative = item.node == FileTree::root
-                                              ? std::string_view(".")
-                                              : std::string_view(item.path).substr(
-                                                    std::min(job.relativeOffset, item.path.size()));
-        const int fd = detail::openDirectoryBeneath(job.rootFd, relative);
+        int from = job.rootFd;
+        std::string_view relative = ".";
+        if (item.node != FileTree::root) {
+            relative =
+                std::string_view(item.path).substr(std::min(job.relativeOffset, item.path.size()));
+            if (lastFd >= 0 && item.path.size() > lastPath.size() &&
+                item.path[lastPath.size()] == '/' && item.path.starts_with(lastPath)) {
+                from = lastFd;
+                relative = std::string_view(item.path).substr(lastPath.size() + 1);
+            }
+        }
+        const int fd = detail::openDirectoryBeneath(from, relative);
         int device = 0;
         if (fd >= 0) {
             if (detail::deviceOf(fd, device)) {
@@ -370,7 +387,13 @@ void DiskScanner::run(Job& job) {
                     listing.emplace(*entries, device);
                 }
             }
-            close(fd);
+            if (item.node == FileTree::root) {
+                close(fd);
+            } else {
+                if (lastFd >= 0) close(lastFd);
+                lastFd = fd;
+                lastPath = item.path;
+            }
         }
 
         std::optional<ScanProgress> report;

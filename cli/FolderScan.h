@@ -1,0 +1,40 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "QuenwickCore/FileTree.h"
+#include "QuenwickCore/ScanOptions.h"
+#include "QuenwickCore/Snapshot.h"
+
+// The scan and the snapshot load that several verbs start from, with the checks and the one-line
+// failures they share. A failure has been reported on standard error when an int (the exit
+// status) comes back.
+namespace brimvale::cli {
+
+struct FolderScan {
+    std::string root;  // absolute
+    bool quiet = false;
+    std::optional<quenwick::ScanOptions> options;  // default: the options for root's volume
+    int workers = 0;                               // default: one per core
+    int64_t expectedCount = 0;
+};
+
+// Scans a folder with progress on a terminal. A path that is missing, not a folder or cannot be
+// read fails with one line.
+[[nodiscard]] std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(
+    const FolderScan& request);
+
+// The same with the defaults: the root's volume options, one worker per core.
+[[nodiscard]] std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(
+    const std::string& root, bool quiet);
+
+// "cannot read ROOT: REASON", for a tree whose root could not be listed.
+[[nodiscard]] std::string unreadableRootMessage(const std::string& root);
+
+// Loads a snapshot file, or fails with one line.
+[[nodiscard]] std::variant<quenwick::LoadedSnapshot, int> loadSnapshotFile(const std::string& file);
+
+}  // namespace brimvale::cli

@@ -64,4 +64,22 @@ TEST(UserFolders, MissingHomeComesFromThePasswordDatabase) {
               "/.local/share");
 }
 
+TEST(UserFolders, UserDirsAreReadByKeyWithTranslatedNamesAndHomeExpanded) {
+    quenwick::testing::TempDir dir;
+    ASSERT_TRUE(quenwick::testing::writeFile(dir / "user-dirs.dirs",
+                                             "# written by xdg-user-dirs-update\n"
+                                             "XDG_DOWNLOAD_DIR=\"$HOME/Téléchargements\"\n"
+                                             "XDG_VIDEOS_DIR=\"/srv/films\"\n"
+                                             "XDG_DESKTOP_DIR=\"$HOME\"\n"
+                                             "XDG_MUSIC_DIR=\"relative/music\"\n"
+                                             "  XDG_PICTURES_DIR=\"$HOME/indented\"\n"
+                                             "XDG_TEMPLATES_DIR=\n"));
+    const auto dirs = userFolders::userDirs(dir.path(), "/home/ann");
+    const std::map<std::string, std::string> expected = {{"DESKTOP", "/home/ann"},
+                                                         {"DOWNLOAD", "/home/ann/Téléchargements"},
+                                                         {"VIDEOS", "/srv/films"}};
+    EXPECT_EQ(dirs, expected);
+    EXPECT_TRUE(userFolders::userDirs(dir / "missing", "/home/ann").empty());
+}
+
 }  // namespace

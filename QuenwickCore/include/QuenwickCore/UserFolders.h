@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 
 // Where the current user's files live, from the environment as the XDG base-directory rules say.
@@ -20,5 +21,12 @@ namespace quenwick::userFolders {
 
 // $XDG_CONFIG_HOME, default home()/.config.
 [[nodiscard]] std::string configHome();
+
+// The user folders that configHome/user-dirs.dirs names, by the key between "XDG_" and "_DIR"
+// ("DOWNLOAD", "VIDEOS", ...), as xdg-user-dir reads them: "$HOME" expands to home, and values
+// that are not then absolute are left out. Folders the file does not name are absent (no
+// defaults); an unreadable file gives an empty map. Paths are kept as written otherwise.
+[[nodiscard]] std::map<std::string, std::string> userDirs(const std::string& configHome,
+                                                          const std::string& home);
 
 }  // namespace quenwick::userFolders

@@ -72,30 +72,6 @@ std::set<std::string> runningPrograms() {
     return programs;
 }
 
-// The entries of user-dirs.dirs: XDG_<NAME>_DIR="$HOME/..." or an absolute path.
-std::vector<std::string> configuredUserDirs(const std::string& configHome,
-                                            const std::string& home) {
-    std::vector<std::string> dirs;
-    std::ifstream in(configHome + "/user-dirs.dirs");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("XDG_", 0) != 0) continue;
-        const auto eq = line.find("_DIR=\"");
-        if (eq == std::string::npos) continue;
-        const auto start = eq + 6;
-        const auto end = line.rfind('"');
-        if (end == std::string::npos || end < start) continue;
-        std::string value = line.substr(start, end - start);
-        if (value == "$HOME") {
-            value = home;
-        } else if (value.rfind("$HOME/", 0) == 0) {
-            value = home + value.substr(5);
-        }
-        if (!value.empty() && value.front() == '/') dirs.push_back(DeletionGuard::normalise(value));
-    }
-    return dirs;
-}
-
 }  // namespace
 
 bool isDirectory(const std::string& path) {
@@ -110,8 +86,8 @@ DeletionGuard::UserFolders DeletionGuard::UserFolders::current(const std::string
     folders.dataHome = normalise(userFolders::dataHome());
     folders.configHome = normalise(userFolders::configHome());
     folders.cacheHome = normalise(userFolders::cacheHome());
-    for (auto& dir : detail::configuredUserDirs(folders.configHome, home))
-        folders.userDirs.push_back(std::move(dir));
+    for (const auto& [key, dir] : userFolders::userDirs(folders.configHome, home))
+        folders.userDirs.push_back(normalise(dir));
     return folders;
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <vector>
 
 namespace quenwick::userFolders {
@@ -53,6 +54,30 @@ std::string cacheHome() {
 
 std::string configHome() {
     return xdgOrDefault("XDG_CONFIG_HOME", "/.config");
+}
+
+std::map<std::string, std::string> userDirs(const std::string& configHome,
+                                            const std::string& home) {
+    // Lines read XDG_<NAME>_DIR="$HOME/..." or an absolute path.
+    std::map<std::string, std::string> dirs;
+    std::ifstream in(configHome + "/user-dirs.dirs");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("XDG_", 0) != 0) continue;
+        const auto eq = line.find("_DIR=\"");
+        if (eq == std::string::npos) continue;
+        const auto start = eq + 6;
+        const auto end = line.rfind('"');
+        if (end == std::string::npos || end < start) continue;
+        std::string value = line.substr(start, end - start);
+        if (value == "$HOME") {
+            value = home;
+        } else if (value.rfind("$HOME/", 0) == 0) {
+            value = home + value.substr(5);
+        }
+        if (!value.empty() && value.front() == '/') dirs[line.substr(4, eq - 4)] = value;
+    }
+    return dirs;
 }
 
 }  // namespace quenwick::userFolders

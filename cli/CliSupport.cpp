@@ -6,41 +6,21 @@
 #include <iostream>
 
 #include "CommandRegistry.h"
+#include "QuenwickCore/DeletionGuard.h"
 #include "QuenwickCore/Utf8.h"
 
 namespace brimvale::cli {
 
 std::string absolutePath(std::string_view argument) {
-    std::string joined;
     if (!argument.empty() && argument.front() == '/') {
-        joined = argument;
-    } else {
-        std::vector<char> cwd(4096);
-        while (getcwd(cwd.data(), cwd.size()) == nullptr && cwd.size() < (1u << 20)) {
-            cwd.resize(cwd.size() * 2);
-        }
-        joined = std::string(cwd.data()) + "/" + std::string(argument);
+        return quenwick::DeletionGuard::normalise(argument);
     }
-    std::vector<std::string_view> parts;
-    std::string_view rest = joined;
-    while (!rest.empty()) {
-        const auto slash = rest.find('/');
-        const auto piece = rest.substr(0, slash);
-        rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
-        if (piece.empty() || piece == ".") continue;
-        if (piece == "..") {
-            if (!parts.empty()) parts.pop_back();
-            continue;
-        }
-        parts.push_back(piece);
+    std::vector<char> cwd(4096);
+    while (getcwd(cwd.data(), cwd.size()) == nullptr && cwd.size() < (1u << 20)) {
+        cwd.resize(cwd.size() * 2);
     }
-    if (parts.empty()) return "/";
-    std::string out;
-    for (auto p : parts) {
-        out += '/';
-        out += p;
-    }
-    return out;
+    return quenwick::DeletionGuard::normalise(std::string(cwd.data()) + "/" +
+                                              std::string(argument));
 }
 
 void putPath(nlohmann::ordered_json& json, const std::string& key, std::string_view bytes) {

@@ -9,6 +9,7 @@
 
 #include "QuenwickCore/DeletionGuard.h"
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/Packages.h"
 #include "Shoreline/LastUsed.h"
 
 namespace shoreline::testing {
@@ -101,7 +102,10 @@ quenwick::FileTree::Node TreeBuilder::folder(std::string_view relative) {
         if (auto found = tree_->nodeAtPath(path)) {
             at = *found;
         } else {
-            at = tree_->append(at, piece, 0, 1'700'000'000, 0, quenwick::NodeFlags::directory);
+            auto flags = quenwick::NodeFlags::directory;
+            if (quenwick::Packages::isPackageName(piece))
+                flags.insert(quenwick::NodeFlags::package);
+            at = tree_->append(at, piece, 0, 1'700'000'000 - 5000 * kDay, 0, flags);
         }
         start = slash + 1;
     }
@@ -119,6 +123,12 @@ quenwick::FileTree::Node TreeBuilder::add(std::string_view relative, uint64_t by
                          directory ? quenwick::NodeFlags::directory : quenwick::NodeFlags());
 }
 
+quenwick::FileTree::Node TreeBuilder::addIn(quenwick::FileTree::Node parent, std::string_view name,
+                                            uint64_t bytes, int64_t daysOld,
+                                            quenwick::NodeFlags flags) {
+    return tree_->append(parent, name, bytes, 1'700'000'000 - daysOld * kDay - 60, 0, flags);
+}
+
 ShorelineContext TreeBuilder::context() {
     tree_->propagateSizes();
     quenwick::DeletionGuard guard(home_, "/nonexistent/brimvale",
@@ -128,6 +138,37 @@ ShorelineContext TreeBuilder::context() {
     ctx.lastUsed = LastUsed::unknown();
     ctx.locale = std::locale::classic();
     return ctx;
+}
+
+namespace {
+std::string relativeTo(const ShorelineContext& ctx, const std::string& path) {
+    return path.rfind(ctx.home + "/", 0) == 0 ? path.substr(ctx.home.size() + 1) : path;
+}
+}  // namespace
+
+std::vector<std::string> relativePaths(const ShorelineContext& ctx,
+                                       const std::vector<Candidate>& candidates) {
+    std::vector<std::string> out;
+    for (const auto& c : candidates)
+        out.push_back(relativeTo(ctx, ctx.tree->path(c.node)));
+    return out;
+}
+
+const ShorelineCategory* categoryOf(const std::vector<ShorelineCategory>& categories,
+                                    std::string_view id) {
+    for (const auto& c : categories)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+std::vector<std::string> findingPaths(const ShorelineContext& ctx,
+                                      const std::vector<ShorelineCategory>& categories,
+                                      std::string_view id) {
+    std::vector<std::string> out;
+    if (const auto* c = categoryOf(categories, id))
+        for (const auto& f : c->findings)
+            out.push_back(relativeTo(ctx, f.path));
+    return out;
 }
 
 }  // namespace shoreline::testing

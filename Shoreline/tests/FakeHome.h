@@ -1,11 +1,15 @@
 #pragma once
 
 #include <chrono>
+#include <locale>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "QuenwickCore/FileTree.h"
+#include "Shoreline/Candidate.h"
+#include "Shoreline/ShorelineCategory.h"
 #include "Shoreline/ShorelineContext.h"
 #include "TestSupport.h"
 
@@ -45,13 +49,24 @@ private:
     std::chrono::system_clock::time_point now_;
 };
 
+// Digit grouping as an English locale has it ("1,204"), whatever locales the machine has.
+struct GroupedThousands : std::numpunct<char> {
+    char do_thousands_sep() const override { return ','; }
+    std::string do_grouping() const override { return "\3"; }
+};
+
 // A tree built by hand, for sizes no file system allocates (one byte under a limit). Paths are
-// relative to the home folder, which is the root; missing folders are added on the way.
+// relative to the home folder, which is the root; missing folders are added on the way, dated
+// long ago so that only what a test dates counts.
 class TreeBuilder {
 public:
     explicit TreeBuilder(std::string home);
     quenwick::FileTree::Node add(std::string_view relative, uint64_t bytes, int64_t daysOld = 0,
                                  bool directory = false);
+    // A child of an existing node, without looking anything up (for folders of many files).
+    quenwick::FileTree::Node addIn(quenwick::FileTree::Node parent, std::string_view name,
+                                   uint64_t bytes, int64_t daysOld,
+                                   quenwick::NodeFlags flags = quenwick::NodeFlags());
     // Rolls sizes up and makes a context whose `now` is fixed and whose last-use source knows
     // nothing.
     [[nodiscard]] ShorelineContext context();
@@ -63,5 +78,16 @@ private:
     std::string home_;
     std::chrono::system_clock::time_point now_;
 };
+
+// The candidates' paths relative to the context's home folder, in order.
+std::vector<std::string> relativePaths(const ShorelineContext& ctx,
+                                       const std::vector<Candidate>& candidates);
+// The findings of the category with that id, as paths relative to home; empty when absent.
+std::vector<std::string> findingPaths(const ShorelineContext& ctx,
+                                      const std::vector<ShorelineCategory>& categories,
+                                      std::string_view id);
+// The category with that id, or null.
+const ShorelineCategory* categoryOf(const std::vector<ShorelineCategory>& categories,
+                                    std::string_view id);
 
 }  // namespace shoreline::testing

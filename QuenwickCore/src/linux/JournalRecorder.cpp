@@ -45,7 +45,7 @@ constexpr uint64_t kFanotifyMask =
 constexpr size_t kReadBuffer = 1 << 16;
 // Bounds on what the recorder keeps in memory between flushes and handouts.
 constexpr size_t kMaxPending = 1 << 16;
-constexpr size_t kMaxRecorded = 1 << 18;
+constexpr size_t kMaxRecorded = 1 << 16;
 constexpr size_t kMaxHandleCache = 1 << 16;
 
 void closeFd(int& fd) {
@@ -503,59 +503,65 @@ struct JournalRecorder::Impl {
         return key;
     }
 
-    void handleFanotifyEvent(const fanotify_event_metadata* md) {
-        if ((md->mask & FAN_Q_OVERFLOW) != 0) {
+    // `event` points at one event of event.event_len bytes in the read buffer. Events follow one
+    // another without padding to the metadata's alignment, so every part is copied out.
+    void handleFanotifyEvent(const char* event, const fanotify_event_metadata& md) {
+        if ((md.mask & FAN_Q_OVERFLOW) != 0) {
             gap(Gap::queueOverflow, "");
             // Requests may have been among what was dropped.
             answerWaitingRequests();
             return;
         }
-        const char* p = reinterpret_cast<const char*>(md) + md->metadata_len;
-        const char* end = reinterpret_cast<const char*>(md) + md->event_len;
+        const char* p = event + md.metadata_len;
+        const char* end = event + md.event_len;
         while (p + sizeof(fanotify_event_info_header) <= end) {
-            const auto* header = reinterpret_cast<const fanotify_event_info_header*>(p);
-            if (header->len == 0 || p + header->len > end) break;
-            if (header->info_type == FAN_EVENT_INFO_TYPE_DFID_NAME ||
-                header->info_type == FAN_EVENT_INFO_TYPE_DFID) {
-                const auto* fid = reinterpret_cast<const fanotify_event_info_fid*>(p);
-                const auto* handle = reinterpret_cast<const file_handle*>(fid->handle);
-                const char* bytes = reinterpret_cast<const char*>(handle->f_handle);
-                if (bytes + handle->handle_bytes > end) break;
-                const uint64_t fsid = fsidKey(fid->fsid);
-                std::string key(reinterpret_cast<const char*>(&fsid), sizeof fsid);
-                key.append(reinterpret_cast<const char*>(&handle->handle_type), sizeof(int));
-                key.append(bytes, handle->handle_bytes);
-                if (key == journalKey) {
-                    // The journal's own folder: never recorded, but where requests arrive.
-                    if (header->info_type == FAN_EVENT_INFO_TYPE_DFID_NAME) {
-                        const char* raw = bytes + handle->handle_bytes;
-                        const std::string name(raw, strnlen(raw, static_cast<size_t>(end - raw)));
-                        if ((md->mask & FAN_CREATE) != 0) answerRequest(name);
-                        if ((md->mask & (FAN_DELETE | FAN_MOVED_FROM)) != 0) lockGone(name);
-                    }
-                    break;
-                }
-                const auto mount = mountFds.find(fsid);
-                if (mount == mountFds.end()) break;
-                if ((md->mask & FAN_ONDIR) != 0 &&
-                    (md->mask & (FAN_MOVED_FROM | FAN_MOVED_TO | FAN_DELETE)) != 0) {
-                    // Cached paths below a moved or removed folder are stale now.
-                    handlePaths.clear();
-                }
-                if (header->info_type == FAN_EVENT_INFO_TYPE_DFID_NAME &&
-                    (md->mask & FAN_ONDIR) != 0 && (md->mask & FAN_ATTRIB) != 0) {
-                    // A folder's own permissions decide whether it can be listed: look at it.
-                    const char* name = bytes + handle->handle_bytes;
-                    std::string child(name, strnlen(name, static_cast<size_t>(end - name)));
-                    if (!child.empty() && child != ".") {
-                        pendingChildHandles.emplace_back(key, std::move(child));
-                    }
-                }
-                pendingHandles.emplace(std::move(key), mount->second);
-                notePending();
+            fanotify_event_info_header header;
+            std::memcpy(&header, p, sizeof header);
+            if (header.len == 0 || p + header.len > end) break;
+            if (header.info_type != FAN_EVENT_INFO_TYPE_DFID_NAME &&
+                header.info_type != FAN_EVENT_INFO_TYPE_DFID) {
+                p += header.len;
+                continue;
+            }
+            // fsid, then a file_handle: handle_bytes, handle_type, the bytes; then the name.
+            const char* fid = p + sizeof header;
+            const char* handle = fid + sizeof(__kernel_fsid_t);
+            if (handle + 2 * sizeof(int) > end) break;
+            uint64_t fsid = 0;
+            std::memcpy(&fsid, fid, std::min(sizeof fsid, sizeof(__kernel_fsid_t)));
+            unsigned handleBytes = 0;
+            std::memcpy(&handleBytes, handle, sizeof handleBytes);
+            const char* bytes = handle + 2 * sizeof(int);
+            if (bytes + handleBytes > end) break;
+            std::string key(reinterpret_cast<const char*>(&fsid), sizeof fsid);
+            key.append(handle + sizeof(int), sizeof(int));
+            key.append(bytes, handleBytes);
+            const char* rawName = bytes + handleBytes;
+            const std::string name =
+                header.info_type == FAN_EVENT_INFO_TYPE_DFID_NAME
+                    ? std::string(rawName, strnlen(rawName, static_cast<size_t>(end - rawName)))
+                    : std::string();
+            if (key == journalKey) {
+                // The journal's own folder: never recorded, but where requests arrive.
+                if ((md.mask & FAN_CREATE) != 0) answerRequest(name);
+                if ((md.mask & (FAN_DELETE | FAN_MOVED_FROM)) != 0) lockGone(name);
                 break;
             }
-            p += header->len;
+            const auto mount = mountFds.find(fsid);
+            if (mount == mountFds.end()) break;
+            if ((md.mask & FAN_ONDIR) != 0 &&
+                (md.mask & (FAN_MOVED_FROM | FAN_MOVED_TO | FAN_DELETE)) != 0) {
+                // Cached paths below a moved or removed folder are stale now.
+                handlePaths.clear();
+            }
+            if ((md.mask & FAN_ONDIR) != 0 && (md.mask & FAN_ATTRIB) != 0 && !name.empty() &&
+                name != ".") {
+                // A folder's own permissions decide whether it can be listed: look at it.
+                pendingChildHandles.emplace_back(key, name);
+            }
+            pendingHandles.emplace(std::move(key), mount->second);
+            notePending();
+            break;
         }
     }
 
@@ -722,11 +728,13 @@ struct JournalRecorder::Impl {
                     handleTreeEvent(*ev);
                 }
             } else {
-                auto* md = reinterpret_cast<const fanotify_event_metadata*>(buffer);
-                ssize_t len = n;
-                for (; FAN_EVENT_OK(md, len); md = FAN_EVENT_NEXT(md, len)) {
-                    if (md->vers == FANOTIFY_METADATA_VERSION) handleFanotifyEvent(md);
-                    if (md->fd >= 0) close(md->fd);
+                for (ssize_t pos = 0; static_cast<size_t>(n - pos) >= FAN_EVENT_METADATA_LEN;) {
+                    fanotify_event_metadata md;
+                    std::memcpy(&md, buffer + pos, sizeof md);
+                    if (md.event_len < FAN_EVENT_METADATA_LEN || md.event_len > n - pos) break;
+                    if (md.vers == FANOTIFY_METADATA_VERSION) handleFanotifyEvent(buffer + pos, md);
+                    if (md.fd >= 0) close(md.fd);
+                    pos += md.event_len;
                 }
             }
         }

@@ -129,7 +129,7 @@ public:
         : in_(input.data()),
           size_(input.size()),
           out_(out),
-          table_(std::make_unique<Bucket[]>(std::size_t{1} << kHashBits)),
+          table_(std::make_unique_for_overwrite<Bucket[]>(std::size_t{1} << kHashBits)),
           literals_(kMaxLiterals + 64),
           lengths_(kMaxMatches),
           matchLengths_(kMaxMatches),

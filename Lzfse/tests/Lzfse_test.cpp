@@ -274,6 +274,41 @@ TEST(LzfseEncode, RoundTripsEverySizeClassAndShape) {
     EXPECT_EQ(roundTrip(mixed, 2), mixed);
 }
 
+TEST(LzfseEncode, LzvnRoundTripsMatchesOfEveryDistanceAndLengthClass) {
+    // Below 4096 bytes the encoder writes LZVN: small (< 1536), medium (< 16384) and large
+    // distance forms, previous-distance and match-only continuations, 0 to 3 leading literals.
+    Random random(21);
+    for (int round = 0; round < 40; ++round) {
+        Bytes input = randomBytes(1000 + random.below(500), 100 + round);
+        while (input.size() < 4000) {
+            const std::size_t distance =
+                1 + random.below(std::min<std::size_t>(input.size(), 3500));
+            const std::size_t length = 3 + random.below(round % 2 ? 40 : 300);
+            for (std::size_t k = 0; k < length; ++k)
+                input.push_back(input[input.size() - distance]);
+            for (std::size_t k = random.below(5); k > 0; --k) {
+                input.push_back(static_cast<std::uint8_t>(random.next()));
+            }
+        }
+        input.resize(4000);
+        const Bytes stream = encode(input);
+        ASSERT_EQ(magicAt(stream, 0), kLzvn);
+        Decoded back = decode(stream, input.size());
+        ASSERT_TRUE(back.ok()) << describe(back.error->error);
+        ASSERT_EQ(back.bytes, input) << "round " << round;
+    }
+}
+
+TEST(LzfseEncode, AbsurdThreadCountsAreCappedAndStillGiveOneValidStream) {
+    const Bytes input = textLike(3 << 20, 22);
+    for (unsigned threads : {0u, 1000u}) {
+        const Bytes stream = encode(input, Options{threads});
+        Decoded back = decode(stream, input.size(), Options{threads});
+        ASSERT_TRUE(back.ok());
+        EXPECT_TRUE(back.bytes == input);
+    }
+}
+
 TEST(LzfseEncode, HighlyRepetitiveInputShrinksByOrdersOfMagnitude) {
     const Bytes zeros(8 << 20, 0);
     const Bytes stream = encode(zeros);
@@ -388,6 +423,17 @@ TEST(LzfseDecode, DamageInALaterPartIsReportedAlikeWithOneOrTwoThreads) {
         EXPECT_EQ(d.error->error, Error::badState);
         EXPECT_EQ(d.error->blockOffset, last);
     }
+}
+
+TEST(LzfseDecode, PlainTableBlockWithAWholePaddingByteIsRejected) {
+    // A literal bit count of -8 would mean a whole byte of padding; only -7..0 are accepted.
+    Bytes stream = readFile(vectorPath("handmade/v1-text.lzfse"));
+    ASSERT_TRUE(decode(stream, 1 << 20).ok());
+    const std::int32_t minusEight = -8;
+    std::memcpy(stream.data() + 28, &minusEight, 4);
+    Decoded d = decode(stream, 1 << 20);
+    ASSERT_FALSE(d.ok());
+    EXPECT_EQ(d.error->error, Error::badBitCount);
 }
 
 TEST(LzfseErrors, EveryErrorHasItsOwnDescription) {

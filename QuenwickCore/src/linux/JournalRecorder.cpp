@@ -22,6 +22,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -47,6 +48,12 @@ constexpr size_t kReadBuffer = 1 << 16;
 constexpr size_t kMaxPending = 1 << 16;
 constexpr size_t kMaxRecorded = 1 << 16;
 constexpr size_t kMaxHandleCache = 1 << 16;
+// More than any one inotify or fanotify event takes (name and file handle included).
+constexpr size_t kLargestEvent = 4096;
+// A trickle of events is read in small batches: after a small read the recorder lets events
+// gather this long, which bounds its wake-ups (and answers requests at most this much later).
+constexpr auto kGather = std::chrono::milliseconds(2);
+constexpr size_t kSmallRead = 16384;
 
 void closeFd(int& fd) {
     if (fd >= 0) close(fd);
@@ -288,8 +295,11 @@ struct JournalRecorder::Impl {
     }
 
     void forgetUnwatchableBelow(const std::string& path) {
-        for (auto it = unwatchable.lower_bound(path); it != unwatchable.end();) {
-            if (!isUnder(*it, path)) break;
+        if (unwatchable.erase(path) > 0) dirty = true;
+        // What lies below sorts together right after path + "/".
+        const std::string prefix = path == "/" ? path : path + "/";
+        for (auto it = unwatchable.lower_bound(prefix);
+             it != unwatchable.end() && it->starts_with(prefix);) {
             it = unwatchable.erase(it);
             dirty = true;
         }
@@ -710,17 +720,21 @@ struct JournalRecorder::Impl {
     // ---- the loop ----
 
     // Reads queued tree events; at least `atLeast` bytes when that many were queued.
-    void readTree(size_t atLeast) {
+    // Returns how many bytes of events it read.
+    size_t readTree(size_t atLeast) {
         alignas(8) static thread_local char buffer[kReadBuffer];
         const int fd = mode == Mode::inotify ? treeFd : fanFd;
         size_t consumed = 0;
         // Without a lower bound, read a bounded amount so that requests stay responsive.
         const size_t limit = std::max<size_t>(atLeast, 4u << 20);
-        while (consumed < limit) {
+        bool drained = false;
+        while (consumed < limit && !drained) {
             const ssize_t n = read(fd, buffer, sizeof buffer);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             consumed += static_cast<size_t>(n);
+            // Room left for a further event means the queue was empty.
+            drained = static_cast<size_t>(n) + kLargestEvent <= sizeof buffer;
             if (mode == Mode::inotify) {
                 for (ssize_t pos = 0; pos < n;) {
                     const auto* ev = reinterpret_cast<const inotify_event*>(buffer + pos);
@@ -738,6 +752,7 @@ struct JournalRecorder::Impl {
                 }
             }
         }
+        return consumed;
     }
 
     // Everything queued up to now, including what a request's creation was queued behind.
@@ -933,7 +948,8 @@ struct JournalRecorder::Impl {
                 ready > 0 && ((fds[0].revents & POLLIN) != 0 ||
                               (stopFd >= 0 && (fds[4].revents & (POLLIN | POLLHUP)) != 0));
             if (ready > 0 && (fds[3].revents & (POLLPRI | POLLERR)) != 0) mountsChanged();
-            if (ready > 0 && (fds[2].revents & POLLIN) != 0) readTree(0);
+            const bool trickle =
+                ready > 0 && (fds[2].revents & POLLIN) != 0 && readTree(0) < kSmallRead;
             if (ready > 0 && (fds[1].revents & POLLIN) != 0) readControl();
             if (journalGone) {
                 writer.reset();
@@ -956,6 +972,7 @@ struct JournalRecorder::Impl {
             }
             if (anyLost) retryLostRoots();
             if (dirty && !hasPending()) publish();
+            if (trickle) std::this_thread::sleep_for(kGather);
         }
     }
 };

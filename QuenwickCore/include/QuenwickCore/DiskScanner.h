@@ -17,10 +17,10 @@
 // mount points without opening them, never follows symbolic links, counts a hard-linked file once
 // per (device, inode) across the whole scan, skips excluded paths, and marks what it cannot read.
 //
-// One scan at a time per scanner; scans may follow each other. cancel() may be called from any
-// thread: the scan then returns a consistent, partial tree. The progress callback runs on worker
-// threads, never under the scanner's lock, at most once per progressInterval, and must be safe to
-// call from several threads. The returned tree belongs to the caller.
+// One scan or rescan at a time per scanner; they may follow each other. cancel() may be called
+// from any thread: the scan then returns a consistent, partial tree. The progress callback runs on
+// worker threads, never under the scanner's lock, at most once per progressInterval, and must be
+// safe to call from several threads. The returned tree belongs to the caller.
 namespace quenwick {
 
 class DirectoryReader;

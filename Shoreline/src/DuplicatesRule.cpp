@@ -4,6 +4,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -49,8 +50,12 @@ void forEachInParallel(const std::vector<size_t>& order, int threads,
         return;
     }
     std::vector<std::jthread> pool;
-    for (size_t t = 1; t < n; ++t)
-        pool.emplace_back(worker);
+    try {
+        for (size_t t = 1; t < n; ++t)
+            pool.emplace_back(worker);
+    } catch (const std::system_error&) {
+        // Out of threads: the ones that started, and this one, share the work.
+    }
     worker();
 }
 

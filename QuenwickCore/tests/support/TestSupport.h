@@ -43,6 +43,11 @@ bool dropPrivileges();
 // tmpfs on dir with the given mount options. True on success.
 bool mountPrivateTmpfs(const std::string& dir, const std::string& options = "size=64m,mode=0755");
 
+// In a child, as root: enter a private mount namespace and mount a fresh btrfs (a sparse image
+// file in imageDir, on a loop device that is freed when the namespace ends) on dir, for tests
+// of extents shared between files. False when mkfs.btrfs, loop devices or btrfs are missing.
+bool mountPrivateBtrfs(const std::string& dir, const std::string& imageDir);
+
 // True when the kernel lets this process make the namespaces mountPrivateTmpfs needs (probed
 // once in a child). Tests that need a second file system skip themselves otherwise.
 bool canMountPrivateTmpfs();

@@ -9,16 +9,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "linux/LinuxDirent64.h"
+
 namespace quenwick {
 namespace {
-
-struct LinuxDirent64 {
-    uint64_t d_ino;
-    int64_t d_off;
-    unsigned short d_reclen;
-    unsigned char d_type;
-    char d_name[];
-};
 
 constexpr unsigned kStatxMask =
     STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_MTIME | STATX_BLOCKS;

@@ -28,6 +28,7 @@
 
 #include "QuenwickCore/DirEntry.h"
 #include "QuenwickCore/ScanOptions.h"
+#include "linux/LinuxDirent64.h"
 #include "linux/OpenDirectory.h"
 
 namespace quenwick {
@@ -87,13 +88,6 @@ bool hasCapability(int cap) {
 // Calls visit(name) for every entry of the open directory that is or may be a directory.
 template <typename Visit>
 void listDirectories(int fd, Visit&& visit) {
-    struct LinuxDirent64 {
-        uint64_t d_ino;
-        int64_t d_off;
-        unsigned short d_reclen;
-        unsigned char d_type;
-        char d_name[];
-    };
     alignas(8) static thread_local char buffer[kReadBuffer];
     for (;;) {
         const long got = syscall(SYS_getdents64, fd, buffer, sizeof buffer);

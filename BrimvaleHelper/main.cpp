@@ -1,0 +1,33 @@
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "HelperKit/HelperIdentity.h"
+#include "HelperKit/HelperService.h"
+#include "QuenwickCore/DiskScanner.h"
+
+// brimvale-helper: the privileged scan helper, started by the system bus on demand. It takes no
+// options in service. Tests and benchmarks run it on a private bus and may pass
+// --idle-seconds S (the idle check then ticks every S/8 seconds, as 15 is to 120) and
+// --encode-threads N.
+int main(int argc, char** argv) {
+    helperkit::HelperServiceOptions options;
+    options.build = helperkit::HelperIdentity::installedBuild();
+    options.batchSize = helperkit::HelperIdentity::batchSize;
+    options.encodeThreads = unsigned(quenwick::DiskScanner::defaultWorkers());
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string_view flag = argv[i];
+        const char* value = argv[i + 1];
+        if (flag == "--idle-seconds") {
+            const double seconds = std::strtod(value, nullptr);
+            if (seconds > 0 && seconds < 86400) {
+                options.idle = std::chrono::milliseconds(long(seconds * 1000));
+                options.idleTick = std::max(std::chrono::milliseconds(10), options.idle / 8);
+            }
+        } else if (flag == "--encode-threads") {
+            const long threads = std::strtol(value, nullptr, 10);
+            if (threads >= 1 && threads <= 64) options.encodeThreads = unsigned(threads);
+        }
+    }
+    return helperkit::runHelperService(argc, argv, options);
+}

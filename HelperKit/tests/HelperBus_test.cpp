@@ -1,0 +1,358 @@
+// The helper, its client and the shipped bus files working together on a private dbus-daemon
+// that stands in for the system bus (see support/PrivateBus.h). The polkit authority on that bus
+// is the test stand-in of support/BusStandIn.cpp, because the real polkitd needs the real system
+// bus and the installed action files.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <future>
+#include <random>
+#include <thread>
+#include <tuple>
+
+#include "HelperKit/HelperClient.h"
+#include "HelperKit/HelperIdentity.h"
+#include "PrivateBus.h"
+#include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/Snapshot.h"
+#include "TestSupport.h"
+
+namespace helperkit {
+namespace {
+
+using namespace std::chrono_literals;
+using quenwick::testing::TempDir;
+using testing::PrivateBus;
+using testing::PrivateBusOptions;
+
+HelperEndpoint on(const PrivateBus& bus) {
+    HelperEndpoint endpoint;
+    endpoint.busAddress = bus.address();
+    return endpoint;
+}
+
+using Row = std::tuple<std::string, uint64_t, int64_t, uint64_t, uint16_t>;
+
+// Every node as (path, size, mtime, inode, flags), in path order: scans number nodes in the
+// order their workers happen to finish, so only this is comparable between two scans.
+std::vector<Row> rows(const quenwick::FileTree& tree) {
+    std::vector<Row> all;
+    for (quenwick::FileTree::Node n = 0; n < tree.count(); ++n) {
+        all.emplace_back(tree.path(n), tree.size(n), tree.mtime(n), tree.inode(n),
+                         tree.flags(n).rawValue());
+    }
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+std::string errorText(const std::variant<std::vector<uint8_t>, HelperError>& result) {
+    if (auto* error = std::get_if<HelperError>(&result)) return error->describe();
+    return "(" + std::to_string(std::get<std::vector<uint8_t>>(result).size()) + " bytes)";
+}
+
+// A small folder the helper can scan.
+void makeSmallTree(const std::string& root) {
+    ASSERT_TRUE(quenwick::testing::makeDirs(root + "/sub"));
+    ASSERT_TRUE(quenwick::testing::writeFileOfSize(root + "/one", 5000));
+    ASSERT_TRUE(quenwick::testing::writeFileOfSize(root + "/sub/two", 9000));
+}
+
+TEST(HelperBus, BusStartsTheHelperOnFirstCallAndTheVersionsMustMatch) {
+    PrivateBus bus;
+    ASSERT_TRUE(bus.running());
+    EXPECT_FALSE(bus.ownerPid(std::string(HelperIdentity::machService)))
+        << "nobody owns the name before the first call";
+
+    HelperClient client(on(bus));
+    auto version = client.version();
+    ASSERT_TRUE(std::holds_alternative<std::string>(version))
+        << std::get<HelperError>(version).describe();
+    EXPECT_EQ(std::get<std::string>(version),
+              HelperIdentity::versionString(HelperIdentity::installedBuild()));
+
+    const auto pid = bus.ownerPid(std::string(HelperIdentity::machService));
+    ASSERT_TRUE(pid);
+    char exe[4096] = {};
+    ASSERT_GT(readlink(("/proc/" + std::to_string(*pid) + "/exe").c_str(), exe, sizeof(exe) - 1),
+              0);
+    EXPECT_EQ(std::string(exe), BRIMVALE_HELPER_PATH);
+
+    EXPECT_EQ(client.handshake(HelperIdentity::installedBuild()), std::nullopt);
+    const auto mismatch = client.handshake("999");
+    ASSERT_TRUE(mismatch);
+    EXPECT_EQ(mismatch->kind, HelperError::Kind::connection);
+    EXPECT_NE(mismatch->text.find("1/999"), std::string::npos) << mismatch->text;
+}
+
+TEST(HelperBus, RootOnlyFolderArrivesInBatchesAsTheSameTreeAsADirectScan) {
+    TempDir dir;
+    // A folder name that is not UTF-8, so the path must travel as bytes.
+    const std::string root = dir / "scan\xff";
+    const std::string vault = root + "/vault";
+    ASSERT_TRUE(quenwick::testing::makeDirs(vault + "/deeper"));
+    ASSERT_TRUE(quenwick::testing::writeFileOfSize(vault + "/secret", 123456));
+    ASSERT_TRUE(quenwick::testing::writeFileOfSize(vault + "/deeper/more", 777));
+    ASSERT_EQ(link((vault + "/secret").c_str(), (root + "/hardlink").c_str()), 0);
+    // Names of random bytes do not compress, so the snapshot is well over one batch.
+    std::mt19937 random(12);
+    for (int i = 0; i < 6000; ++i) {
+        std::string name(200, 'x');
+        for (char& c : name)
+            c = char(1 + random() % 255);
+        std::replace(name.begin(), name.end(), '/', '_');
+        ASSERT_TRUE(quenwick::testing::writeFile(root + "/" + name, "x"));
+    }
+    ASSERT_EQ(chmod(vault.c_str(), 0700), 0);
+
+    const auto unprivileged = quenwick::testing::runInChild([&] {
+        if (!quenwick::testing::dropPrivileges()) return std::string("still privileged");
+        quenwick::DiskScanner scanner;
+        auto tree = scanner.scan(root);
+        auto node = tree->nodeAtPath(vault);
+        return node && tree->flags(*node).contains(quenwick::NodeFlags::unreadable)
+                   ? std::string("unreadable")
+                   : std::string("readable");
+    });
+    ASSERT_EQ(unprivileged, "unreadable") << "the folder must be one only root can read";
+
+    PrivateBus bus;
+    HelperClient client(on(bus));
+    auto before = std::chrono::system_clock::now();
+    auto result = client.scan(root);
+    ASSERT_TRUE(std::holds_alternative<std::vector<uint8_t>>(result)) << errorText(result);
+    const auto& bytes = std::get<std::vector<uint8_t>>(result);
+    EXPECT_GT(int64_t(bytes.size()), HelperIdentity::batchSize);
+
+    auto decoded = quenwick::Snapshot::decode(bytes);
+    ASSERT_TRUE(std::holds_alternative<quenwick::LoadedSnapshot>(decoded));
+    const auto& loaded = std::get<quenwick::LoadedSnapshot>(decoded);
+    EXPECT_EQ(loaded.meta.rootPath, root);
+    EXPECT_EQ(loaded.meta.fsEventID, 0u) << "the journal position is the client's to set";
+    EXPECT_GE(loaded.meta.scannedAt,
+              std::chrono::duration<double>(before.time_since_epoch()).count() - 1);
+
+    quenwick::DiskScanner scanner(quenwick::ScanOptions::forVolume(root));
+    const auto direct = scanner.scan(root);
+    EXPECT_EQ(rows(*loaded.tree), rows(*direct));
+    const auto secret = loaded.tree->nodeAtPath(vault + "/secret");
+    ASSERT_TRUE(secret);
+    EXPECT_EQ(loaded.tree->size(*secret), direct->size(*direct->nodeAtPath(vault + "/secret")));
+}
+
+TEST(HelperBus, AuthorityIsAskedAboutTheCallersBusNameAndItsRefusalIsReported) {
+    TempDir dir;
+    makeSmallTree(dir.path());
+    PrivateBus bus;
+    bus.setAuthorityAnswer("no");
+    HelperClient client(on(bus));
+    std::atomic<int> progressCalls{0};
+    auto result = client.scan(dir.path(), [&](int64_t, int64_t) { ++progressCalls; });
+    ASSERT_TRUE(std::holds_alternative<HelperError>(result));
+    EXPECT_EQ(std::get<HelperError>(result),
+              HelperError::helper("Not authorized to scan as administrator."));
+    EXPECT_EQ(progressCalls, 0);
+
+    const auto calls = bus.authorityCalls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], "system-bus-name " + client.uniqueName() + " app.brimvale.helper.scan 1");
+
+    bus.setAuthorityAnswer("yes");
+    auto allowed = client.scan(dir.path());
+    EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(allowed)) << errorText(allowed);
+    EXPECT_EQ(bus.authorityCalls().size(), 2u) << "every scan is authorized anew";
+}
+
+TEST(HelperBus, PathThatIsNotAFolderIsRefusedWithoutCallbacks) {
+    TempDir dir;
+    ASSERT_TRUE(quenwick::testing::writeFile(dir / "file", "data"));
+    PrivateBus bus;
+    HelperClient client(on(bus));
+    for (const std::string& path : {dir / "file", std::string("relative/path"), dir / "missing"}) {
+        std::atomic<int> progressCalls{0};
+        auto result = client.scan(path, [&](int64_t, int64_t) { ++progressCalls; });
+        ASSERT_TRUE(std::holds_alternative<HelperError>(result)) << path;
+        EXPECT_EQ(std::get<HelperError>(result), HelperError::helper("Not a folder: " + path));
+        EXPECT_EQ(progressCalls, 0);
+    }
+}
+
+TEST(HelperBus, SecondScanOnOneConnectionIsRefusedAndTheFirstCompletes) {
+    TempDir dir;
+    makeSmallTree(dir.path());
+    PrivateBus bus;
+    bus.setAuthorityAnswer("yes 1");
+    HelperClient client(on(bus));
+    auto first = std::async(std::launch::async, [&] { return client.scan(dir.path()); });
+    ASSERT_TRUE(waitUntil([&] { return !bus.authorityCalls().empty(); }, 10s));
+
+    const auto started = std::chrono::steady_clock::now();
+    auto second = client.scan(dir.path());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 900ms) << "refused at once";
+    ASSERT_TRUE(std::holds_alternative<HelperError>(second));
+    EXPECT_EQ(std::get<HelperError>(second), HelperError::helper("A scan is already running."));
+
+    auto result = first.get();
+    ASSERT_TRUE(std::holds_alternative<std::vector<uint8_t>>(result)) << errorText(result);
+    auto decoded = quenwick::Snapshot::decode(std::get<std::vector<uint8_t>>(result));
+    ASSERT_TRUE(std::holds_alternative<quenwick::LoadedSnapshot>(decoded));
+    EXPECT_TRUE(std::get<quenwick::LoadedSnapshot>(decoded).tree->nodeAtPath(dir / "sub/two"));
+
+    // Another connection is another caller: it may scan while this one does.
+    bus.setAuthorityAnswer("yes 1");
+    HelperClient other(on(bus));
+    auto mine = std::async(std::launch::async, [&] { return client.scan(dir.path()); });
+    auto theirs = other.scan(dir.path());
+    EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(theirs)) << errorText(theirs);
+    auto minesResult = mine.get();
+    EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(minesResult))
+        << errorText(minesResult);
+}
+
+TEST(HelperBus, CancelWhileTheScanIsUnderwayRepliesCancelled) {
+    TempDir dir;
+    makeSmallTree(dir.path());
+    PrivateBus bus;
+    bus.setAuthorityAnswer("yes 1");
+    HelperClient client(on(bus));
+    auto scan = std::async(std::launch::async, [&] { return client.scan(dir.path()); });
+    ASSERT_TRUE(waitUntil([&] { return !bus.authorityCalls().empty(); }, 10s));
+    client.cancel();
+    auto result = scan.get();
+    ASSERT_TRUE(std::holds_alternative<HelperError>(result)) << errorText(result);
+    EXPECT_EQ(std::get<HelperError>(result), HelperError::helper("Cancelled"));
+
+    // The cancel belonged to that scan only.
+    bus.setAuthorityAnswer("yes");
+    auto again = client.scan(dir.path());
+    EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(again)) << errorText(again);
+}
+
+TEST(HelperBus, CallerThatVanishesMidScanLeavesTheHelperServingOthers) {
+    TempDir dir;
+    makeSmallTree(dir.path());
+    PrivateBus bus;
+    bus.setAuthorityAnswer("yes 1");
+    HelperClient leaving(on(bus));
+    auto scan = std::async(std::launch::async, [&] { return leaving.scan(dir.path()); });
+    ASSERT_TRUE(waitUntil([&] { return !bus.authorityCalls().empty(); }, 10s));
+    const auto helper = bus.ownerPid(std::string(HelperIdentity::machService));
+    ASSERT_TRUE(helper);
+    leaving.invalidate();
+    auto result = scan.get();
+    ASSERT_TRUE(std::holds_alternative<HelperError>(result));
+    EXPECT_EQ(std::get<HelperError>(result).kind, HelperError::Kind::connection);
+
+    bus.setAuthorityAnswer("yes");
+    HelperClient staying(on(bus));
+    auto served = staying.scan(dir.path());
+    EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(served)) << errorText(served);
+    EXPECT_EQ(bus.ownerPid(std::string(HelperIdentity::machService)), helper)
+        << "the same helper, still running";
+}
+
+TEST(HelperBus, HelperThatDiesMidScanEndsTheScanWithAConnectionError) {
+    TempDir dir;
+    makeSmallTree(dir.path());
+    PrivateBus bus;
+    bus.setAuthorityAnswer("yes 5");
+    HelperClient client(on(bus));
+    auto scan = std::async(std::launch::async, [&] { return client.scan(dir.path()); });
+    ASSERT_TRUE(waitUntil([&] { return !bus.authorityCalls().empty(); }, 10s));
+    const auto helper = bus.ownerPid(std::string(HelperIdentity::machService));
+    ASSERT_TRUE(helper);
+    const auto killed = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(*helper, SIGKILL), 0);
+    auto result = scan.get();
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, 4s) << "no waiting for batches";
+    ASSERT_TRUE(std::holds_alternative<HelperError>(result)) << errorText(result);
+    EXPECT_EQ(std::get<HelperError>(result).kind, HelperError::Kind::connection)
+        << errorText(result);
+}
+
+TEST(HelperBus, HelperExitsAfterItsIdleTimeButNotDuringALongRequest) {
+    TempDir dir;
+    makeSmallTree(dir.path());
+    PrivateBusOptions options;
+    options.helperIdleSeconds = 1.5;
+    PrivateBus bus(options);
+    const std::string name(HelperIdentity::machService);
+    {
+        HelperClient client(on(bus));
+        ASSERT_TRUE(std::holds_alternative<std::string>(client.version()));
+    }
+    const auto asked = std::chrono::steady_clock::now();
+    const auto helper = bus.ownerPid(name);
+    ASSERT_TRUE(helper);
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(testing::processAlive(*helper)) << "ended before its idle time";
+    ASSERT_TRUE(waitUntil([&] { return !testing::processAlive(*helper); }, 10s));
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, 1500ms);
+    EXPECT_FALSE(bus.ownerPid(name));
+
+    // Started again on demand; a request that lasts longer than the idle time keeps it alive.
+    bus.setAuthorityAnswer("yes 2.5");
+    HelperClient client(on(bus));
+    auto result = client.scan(dir.path());
+    EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(result)) << errorText(result);
+}
+
+TEST(HelperBus, NameOwnedByNonRootIsRejectedByTheClient) {
+    if (getuid() != 0) GTEST_SKIP() << "needs root to start an impostor as another user";
+    PrivateBusOptions options;
+    options.letNobodyOwnHelperName = true;
+    PrivateBus bus(options);
+    int out = -1;
+    const pid_t impostor = bus.startImpostor(out);
+    ASSERT_GT(impostor, 0);
+    char line[16] = {};
+    ASSERT_GT(read(out, line, sizeof(line) - 1), 0);
+    close(out);
+    EXPECT_EQ(std::string(line), "owned\n");
+
+    HelperClient client(on(bus));
+    auto version = client.version();
+    ASSERT_TRUE(std::holds_alternative<HelperError>(version));
+    EXPECT_EQ(std::get<HelperError>(version).kind, HelperError::Kind::connection);
+    EXPECT_NE(std::get<HelperError>(version).text.find("uid 65534"), std::string::npos)
+        << std::get<HelperError>(version).text;
+    auto scan = client.scan("/");
+    EXPECT_TRUE(std::holds_alternative<HelperError>(scan));
+
+    // The impostor does answer: the refusal is the client's uid check, nothing else.
+    HelperEndpoint trusting = on(bus);
+    trusting.requiredOwnerUid.reset();
+    HelperClient fooled(trusting);
+    EXPECT_TRUE(std::holds_alternative<std::string>(fooled.version()));
+
+    kill(impostor, SIGTERM);
+    testing::waitForExit(impostor, 5000);
+}
+
+TEST(HelperBus, ShippedPolicyRefusesTheHelperNameToNonRoot) {
+    if (getuid() != 0) GTEST_SKIP() << "needs root to start an impostor as another user";
+    PrivateBus bus;
+    int out = -1;
+    const pid_t impostor = bus.startImpostor(out);
+    ASSERT_GT(impostor, 0);
+    close(out);
+    const auto status = testing::waitForExit(impostor, 10000);
+    if (!status) kill(impostor, SIGKILL), testing::waitForExit(impostor, 5000);
+    EXPECT_EQ(status, 3) << "the bus must refuse the name";
+}
+
+}  // namespace
+}  // namespace helperkit

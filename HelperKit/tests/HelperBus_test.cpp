@@ -4,6 +4,7 @@
 // bus and the installed action files.
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,8 @@
 #include "HelperKit/HelperIdentity.h"
 #include "PrivateBus.h"
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/FSEventsHistory.h"
+#include "QuenwickCore/JournalRecorder.h"
 #include "QuenwickCore/Snapshot.h"
 #include "TestSupport.h"
 
@@ -353,6 +356,103 @@ TEST(HelperBus, ShippedPolicyRefusesTheHelperNameToNonRoot) {
     if (!status) kill(impostor, SIGKILL), testing::waitForExit(impostor, 5000);
     EXPECT_EQ(status, 3) << "the bus must refuse the name";
 }
+
+#ifdef BRIMVALE_CLI_PATH
+struct CommandResult {
+    int status = -1;
+    std::string out;
+};
+
+CommandResult run(const std::string& command) {
+    CommandResult result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+        result.out.append(buffer, n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string withoutElapsed(std::string json) {
+    const auto at = json.find("\"elapsedMs\":");
+    if (at == std::string::npos) return json;
+    return json.erase(at, json.find(',', at) - at);
+}
+
+TEST(HelperBus, CliAdminScanReportsLikeAScanAndSavesTheSnapshot) {
+    TempDir dir;
+    TempDir home;
+    const std::string root = dir / "tree";
+    ASSERT_TRUE(quenwick::testing::makeDirs(root + "/locked/inner"));
+    ASSERT_TRUE(quenwick::testing::writeFileOfSize(root + "/locked/inner/big", 300000));
+    ASSERT_TRUE(quenwick::testing::writeFileOfSize(root + "/small", 1000));
+    ASSERT_EQ(chmod((root + "/locked").c_str(), 0700), 0);
+    PrivateBus bus;
+    // The command inherits DBUS_SYSTEM_BUS_ADDRESS (the private bus) and a home of its own.
+    const std::string env = "HOME=" + home.path() + " XDG_DATA_HOME=" + home.path() +
+                            "/data XDG_CACHE_HOME=" + home.path() +
+                            "/cache XDG_CONFIG_HOME=" + home.path() + "/config ";
+    const std::string cli = env + BRIMVALE_CLI_PATH + " scan ";
+    const std::string saved = home / "admin.qws";
+
+    // A journal of the user's with a position past 0, which the saved snapshot must carry (the
+    // helper's own snapshot says 0).
+    quenwick::JournalRecorder::Options journal;
+    journal.roots = {root};
+    journal.journalDirectory = home.path() + "/data/Brimvale/Journal";
+    auto recorder = quenwick::JournalRecorder::start(journal);
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<quenwick::JournalRecorder>>(recorder));
+    // Running, so every look at the journal is answered at once.
+    auto& running = *std::get<std::unique_ptr<quenwick::JournalRecorder>>(recorder);
+    std::thread recording([&] { (void)running.run(); });
+    struct StopRecorder {
+        quenwick::JournalRecorder& recorder;
+        std::thread& thread;
+        ~StopRecorder() {
+            recorder.stop();
+            thread.join();
+        }
+    } stopRecorder{running, recording};
+    auto journalPosition = [&] {
+        const char* previous = std::getenv("XDG_DATA_HOME");
+        const std::string kept = previous ? previous : "";
+        setenv("XDG_DATA_HOME", (home.path() + "/data").c_str(), 1);
+        const uint64_t position = quenwick::FSEventsHistory::currentEventID();
+        if (previous) {
+            setenv("XDG_DATA_HOME", kept.c_str(), 1);
+        } else {
+            unsetenv("XDG_DATA_HOME");
+        }
+        return position;
+    };
+    const uint64_t before = journalPosition();
+    ASSERT_GT(before, 0u);
+
+    const auto admin = run(cli + "--admin " + root + " --json --quiet --save " + saved);
+    ASSERT_EQ(admin.status, 0) << admin.out;
+    const auto direct = run(cli + root + " --json --quiet");
+    ASSERT_EQ(direct.status, 0) << direct.out;
+    EXPECT_EQ(withoutElapsed(admin.out), withoutElapsed(direct.out));
+    EXPECT_NE(admin.out.find("\"elapsedMs\":"), std::string::npos);
+
+    auto loaded = quenwick::Snapshot::load(saved);
+    ASSERT_TRUE(std::holds_alternative<quenwick::LoadedSnapshot>(loaded));
+    const auto& snapshot = std::get<quenwick::LoadedSnapshot>(loaded);
+    EXPECT_EQ(snapshot.meta.rootPath, root);
+    EXPECT_GE(snapshot.meta.fsEventID, before);
+    EXPECT_LE(snapshot.meta.fsEventID, journalPosition());
+    EXPECT_TRUE(snapshot.tree->nodeAtPath(root + "/locked/inner/big"));
+
+    bus.setAuthorityAnswer("no");
+    const auto refused = run(cli + "--admin " + root + " --quiet 2>&1");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.out.find("Not authorized to scan as administrator."), std::string::npos)
+        << refused.out;
+    EXPECT_EQ(run(cli + "--admin " + root + " --workers 2 2>&1").status, 1);
+}
+#endif
 
 }  // namespace
 }  // namespace helperkit

@@ -171,6 +171,13 @@ PrivateBus::~PrivateBus() {
             waitForExit(daemon_, 5000);
         }
     }
+    // The bus passes its services' standard error on to its own: a sanitizer report from the
+    // helper (in the sanitizer build) lands there.
+    const std::string log = readFile(dir_.path() + "/daemon.log");
+    if (log.find("Sanitizer") != std::string::npos ||
+        log.find("runtime error") != std::string::npos) {
+        ADD_FAILURE() << "a bus service reported:\n" << log;
+    }
     if (previousAddress_) {
         setenv("DBUS_SYSTEM_BUS_ADDRESS", previousAddress_->c_str(), 1);
     } else {

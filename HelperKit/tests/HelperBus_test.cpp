@@ -437,6 +437,16 @@ TEST(HelperBus, CliAdminScanReportsLikeAScanAndSavesTheSnapshot) {
     EXPECT_EQ(withoutElapsed(admin.out), withoutElapsed(direct.out));
     EXPECT_NE(admin.out.find("\"elapsedMs\":"), std::string::npos);
 
+    // The point of it all: a user who cannot read the folder gets the same report through the
+    // helper (the shipped policy lets any user call it and lets the callbacks reach them).
+    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups env " + env +
+                                 BRIMVALE_CLI_PATH + " scan ";
+    const auto unprivileged = run(asNobody + root + " --json --quiet");
+    EXPECT_NE(unprivileged.out.find("\"unreadable\":1,"), std::string::npos) << unprivileged.out;
+    const auto nobodyAdmin = run(asNobody + "--admin " + root + " --json --quiet");
+    ASSERT_EQ(nobodyAdmin.status, 0) << nobodyAdmin.out;
+    EXPECT_EQ(withoutElapsed(nobodyAdmin.out), withoutElapsed(direct.out));
+
     auto loaded = quenwick::Snapshot::load(saved);
     ASSERT_TRUE(std::holds_alternative<quenwick::LoadedSnapshot>(loaded));
     const auto& snapshot = std::get<quenwick::LoadedSnapshot>(loaded);

@@ -30,9 +30,28 @@ void put(std::vector<uint8_t>& out, T value) {
 }
 
 template <typename T>
-void putArray(std::vector<uint8_t>& out, const PodArray<T>& array) {
+void putArray(std::vector<uint8_t>& out, const std::vector<T>& array) {
     const auto* p = reinterpret_cast<const uint8_t*>(array.data());
     out.insert(out.end(), p, p + array.size() * sizeof(T));
+}
+
+// Appends value(i) for i in [0, n) as n values of T, grown once.
+template <typename Value>
+void putEach(std::vector<uint8_t>& out, size_t n, Value&& value) {
+    using T = decltype(value(size_t{0}));
+    const size_t at = out.size();
+    out.resize(at + n * sizeof(T));
+    uint8_t* to = out.data() + at;
+    for (size_t i = 0; i < n; ++i, to += sizeof(T)) {
+        const T v = value(i);
+        std::memcpy(to, &v, sizeof(T));
+    }
+}
+
+template <typename T>
+void putGathered(std::vector<uint8_t>& out, const PodArray<T>& array,
+                 const std::vector<uint32_t>& order) {
+    putEach(out, order.size(), [&](size_t i) { return array[order[i]]; });
 }
 
 class Reader {
@@ -116,30 +135,75 @@ std::string SnapshotFileError::describe() const {
 }
 
 namespace Snapshot {
+namespace {
 
-std::vector<uint8_t> encode(const FileTree& tree, const SnapshotMeta& meta, unsigned threads) {
-    const FileTree t = tree.compacted();
-    const auto& s = t.storage();
+// The payload of tree, renumbered breadth-first exactly as FileTree::compacted() does, but
+// written straight into the payload: a compacted copy of a large tree would cost as much memory
+// as the tree itself.
+std::vector<uint8_t> payloadOf(const FileTree& tree, const SnapshotMeta& meta) {
+    const auto& s = tree.storage();
+    constexpr uint32_t none = FileTree::none;
+    // order[i] is the old index of new node i; parents[i] its parent's new index.
+    std::vector<uint32_t> order, parents;
+    order.reserve(tree.count());
+    parents.reserve(tree.count());
+    uint64_t nameBytes = 0;
+    if (tree.count() > 0) {
+        order.push_back(FileTree::root);
+        parents.push_back(none);
+    }
+    for (size_t i = 0; i < order.size(); ++i) {
+        const uint32_t old = order[i];
+        nameBytes += s.nameLengths[old];
+        for (uint32_t c = s.firstChildren[old]; c != none; c = s.nextSiblings[c]) {
+            order.push_back(c);
+            parents.push_back(static_cast<uint32_t>(i));
+        }
+    }
+    const size_t n = order.size();
+    // Appending a child puts it at the head of its parent's list, so lists come out reversed.
+    std::vector<uint32_t> firstChildren(n, none), nextSiblings(n, none);
+    for (size_t i = 1; i < n; ++i) {
+        nextSiblings[i] = firstChildren[parents[i]];
+        firstChildren[parents[i]] = static_cast<uint32_t>(i);
+    }
+
     std::vector<uint8_t> payload;
-    payload.reserve(4 + meta.rootPath.size() + 8 + 8 + 4 + 8 + t.count() * kBytesPerNode +
-                    s.names.size());
+    payload.reserve(4 + meta.rootPath.size() + 8 + 8 + 4 + 8 + n * kBytesPerNode + nameBytes);
     put<uint32_t>(payload, static_cast<uint32_t>(meta.rootPath.size()));
     payload.insert(payload.end(), meta.rootPath.begin(), meta.rootPath.end());
     put<double>(payload, meta.scannedAt);
     put<uint64_t>(payload, meta.fsEventID);
-    put<uint32_t>(payload, static_cast<uint32_t>(t.count()));
-    put<uint64_t>(payload, s.names.size());
-    putArray(payload, s.parents);
-    putArray(payload, s.firstChildren);
-    putArray(payload, s.nextSiblings);
-    putArray(payload, s.sizes);
-    putArray(payload, s.mtimes);
-    putArray(payload, s.inodes);
-    putArray(payload, s.flagBits);
-    putArray(payload, s.nameOffsets);
-    putArray(payload, s.nameLengths);
-    putArray(payload, s.names);
+    put<uint32_t>(payload, static_cast<uint32_t>(n));
+    put<uint64_t>(payload, nameBytes);
+    putArray(payload, parents);
+    putArray(payload, firstChildren);
+    putArray(payload, nextSiblings);
+    putGathered(payload, s.sizes, order);
+    putGathered(payload, s.mtimes, order);
+    putGathered(payload, s.inodes, order);
+    putGathered(payload, s.flagBits, order);
+    uint32_t offset = 0;
+    putEach(payload, n, [&](size_t i) {
+        const uint32_t at = offset;
+        offset += s.nameLengths[order[i]];
+        return at;
+    });
+    putGathered(payload, s.nameLengths, order);
+    const size_t namesAt = payload.size();
+    payload.resize(namesAt + nameBytes);
+    uint8_t* to = payload.data() + namesAt;
+    for (const uint32_t old : order) {
+        std::memcpy(to, s.names.data() + s.nameOffsets[old], s.nameLengths[old]);
+        to += s.nameLengths[old];
+    }
+    return payload;
+}
 
+}  // namespace
+
+std::vector<uint8_t> encode(const FileTree& tree, const SnapshotMeta& meta, unsigned threads) {
+    const auto payload = payloadOf(tree, meta);
     lzfse::Options options;
     options.threads = threads;
     const auto compressed = lzfse::encode(payload, options);

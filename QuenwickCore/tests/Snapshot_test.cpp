@@ -125,6 +125,45 @@ TEST(Snapshot, DeadNodesAreCompactedAwayWithListsReversed) {
     EXPECT_EQ(after, before);
 }
 
+TEST(Snapshot, StoredArraysAreExactlyThoseOfTheCompactedTree) {
+    // Several levels, wide folders and removals at every depth, so that renumbering, list order
+    // and name offsets all differ from the tree's own.
+    FileTree tree("/r");
+    std::vector<FileTree::Node> folders{0};
+    for (int i = 0; i < 300; ++i) {
+        const auto parent = folders[(i * 7) % folders.size()];
+        const bool folder = i % 3 == 0;
+        const auto n = tree.append(parent, "n" + std::to_string(i) + std::string(i % 11, 'x'),
+                                   folder ? 0 : 4096 * (i + 1), i, 1000 + i,
+                                   folder ? NodeFlags::directory : NodeFlags());
+        if (folder) folders.push_back(n);
+    }
+    tree.propagateSizes();
+    // Node i + 1 is the i-th appended; some of these lie below others already removed.
+    for (int i : {3, 4, 9, 33, 120, 121, 299})
+        tree.remove(FileTree::Node(i + 1));
+    auto decoded = Snapshot::decode(Snapshot::encode(tree, {"/r", 0, 0}, 2));
+    ASSERT_EQ(decoded.index(), 0u);
+    const auto& a = std::get<LoadedSnapshot>(decoded).tree->storage();
+    const FileTree compacted = tree.compacted();
+    const auto& b = compacted.storage();
+    auto same = [](const auto& x, const auto& y) {
+        return x.size() == y.size() &&
+               std::equal(x.data(), x.data() + x.size(), y.data(), y.data() + y.size());
+    };
+    EXPECT_TRUE(same(a.parents, b.parents));
+    EXPECT_TRUE(same(a.firstChildren, b.firstChildren));
+    EXPECT_TRUE(same(a.nextSiblings, b.nextSiblings));
+    EXPECT_TRUE(same(a.sizes, b.sizes));
+    EXPECT_TRUE(same(a.mtimes, b.mtimes));
+    EXPECT_TRUE(same(a.inodes, b.inodes));
+    EXPECT_TRUE(same(a.flagBits, b.flagBits));
+    EXPECT_TRUE(same(a.nameOffsets, b.nameOffsets));
+    EXPECT_TRUE(same(a.nameLengths, b.nameLengths));
+    EXPECT_TRUE(same(a.names, b.names));
+    EXPECT_LT(compacted.count(), tree.count());
+}
+
 TEST(Snapshot, RootPathThatIsNotUtf8KeepsItsExactBytes) {
     const std::string root = "/data/\xFF\xFEold";
     FileTree tree(root);

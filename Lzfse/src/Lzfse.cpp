@@ -1,6 +1,7 @@
 #include "Lzfse/Lzfse.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <new>
 #include <system_error>
@@ -64,6 +65,9 @@ constexpr std::size_t kRawThreshold = 8;
 // an independent part cannot make.
 constexpr std::size_t kMinEncodePart = std::size_t{512} << 10;
 constexpr std::uint64_t kMinDecodePart = std::uint64_t{256} << 10;
+// Large inputs are cut into parts of at least this size, up to this many a thread.
+constexpr std::size_t kBalancePart = std::size_t{4} << 20;
+constexpr std::size_t kPartsPerWorker = 8;
 // More threads than this would only add overhead, whatever a caller asks for.
 constexpr unsigned kMaxThreads = 64;
 
@@ -151,31 +155,31 @@ std::vector<Boundary> splitPoints(std::span<const std::uint8_t> stream, std::siz
     return points;
 }
 
-// Runs work(k) for every part k: parts 1.. on threads of their own (as far as the system
-// grants threads), the rest and part 0 on the calling thread. An exception thrown by any part
-// (memory exhaustion) is rethrown here once all parts are done.
+// Runs work(k) for every part k on up to `workers` threads, the calling thread among them, each
+// taking the next part not yet taken (as far as the system grants threads). An exception thrown
+// by any part (memory exhaustion) is rethrown here once all parts are done.
 template <class Work>
-void runParts(std::size_t parts, Work&& work) {
+void runParts(std::size_t parts, std::size_t workers, Work&& work) {
     std::vector<std::exception_ptr> failures(parts);
-    auto guarded = [&](std::size_t k) {
-        try {
-            work(k);
-        } catch (...) {
-            failures[k] = std::current_exception();
+    std::atomic<std::size_t> next{0};
+    auto drain = [&] {
+        for (std::size_t k = next++; k < parts; k = next++) {
+            try {
+                work(k);
+            } catch (...) {
+                failures[k] = std::current_exception();
+            }
         }
     };
     {
-        std::vector<std::jthread> workers;
-        std::size_t k = 1;
+        std::vector<std::jthread> threads;
         try {
-            for (; k < parts; ++k)
-                workers.emplace_back(guarded, k);
+            for (std::size_t t = 1; t < std::min(workers, parts); ++t)
+                threads.emplace_back(drain);
         } catch (const std::system_error&) {
-            // No more threads: the parts left over run here.
+            // No more threads: those that started and this one share the parts.
         }
-        for (std::size_t rest = k; rest < parts; ++rest)
-            guarded(rest);
-        guarded(0);
+        drain();
     }
     for (const auto& failure : failures) {
         if (failure) std::rethrow_exception(failure);
@@ -189,7 +193,7 @@ std::optional<DecodeError> decodeParallel(std::span<const std::uint8_t> stream,
                                           std::uint8_t* output) {
     const std::size_t parts = points.size() - 1;
     std::vector<std::optional<DecodeError>> results(parts);
-    runParts(parts, [&](std::size_t k) {
+    runParts(parts, parts, [&](std::size_t k) {
         DecoderScratch scratch;
         results[k] = decodeBlocks(stream, points[k], points[k + 1].streamOffset, output,
                                   output + points[k].outputOffset,
@@ -217,15 +221,21 @@ std::vector<std::uint8_t> encode(std::span<const std::uint8_t> input, Options op
     } else if (size < kLzvnThreshold) {
         if (!appendLzvnBlock(input, out)) appendRawBlock(input, out);
     } else {
-        const std::size_t parts = std::clamp<std::size_t>(
+        const std::size_t workers = std::clamp<std::size_t>(
             size / kMinEncodePart, 1, std::clamp(options.threads, 1u, kMaxThreads));
+        // Parts compress at different speeds (a snapshot's names take twice as long as its
+        // numbers), so a large input is cut finer than one part a thread and the threads share.
+        const std::size_t parts =
+            workers == 1
+                ? 1
+                : std::max(workers, std::min(size / kBalancePart, workers * kPartsPerWorker));
         if (parts == 1) {
             appendLzfseBlocks(input, out);
         } else {
             // Independent parts: each part's matches stay inside it, so any decoder reads the
             // concatenated blocks as one stream.
             std::vector<std::vector<std::uint8_t>> encoded(parts);
-            runParts(parts, [&](std::size_t k) {
+            runParts(parts, workers, [&](std::size_t k) {
                 const std::size_t begin = size / parts * k;
                 const std::size_t length = k + 1 == parts ? size - begin : size / parts;
                 appendLzfseBlocks(input.subspan(begin, length), encoded[k]);

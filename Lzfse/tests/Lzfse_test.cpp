@@ -309,6 +309,22 @@ TEST(LzfseEncode, AbsurdThreadCountsAreCappedAndStillGiveOneValidStream) {
     }
 }
 
+TEST(LzfseEncode, InputCutIntoMorePartsThanThreadsIsOneStreamOfAboutTheSameSize) {
+    // 13 MiB with 2 threads: three parts shared by two threads, the last one shorter.
+    Bytes input = textLike(13 << 20, 23);
+    for (size_t i = 0; i < input.size(); i += 4096)
+        input[i] = static_cast<std::uint8_t>(i >> 12);  // no two parts alike
+    const Bytes single = encode(input);
+    const Bytes stream = encode(input, Options{2});
+    EXPECT_NE(stream, single);
+    EXPECT_LE(stream.size(), single.size() * 101 / 100);
+    for (unsigned threads : {1u, 2u, 4u}) {
+        Decoded back = decode(stream, input.size(), Options{threads});
+        ASSERT_TRUE(back.ok());
+        EXPECT_TRUE(back.bytes == input);
+    }
+}
+
 TEST(LzfseEncode, HighlyRepetitiveInputShrinksByOrdersOfMagnitude) {
     const Bytes zeros(8 << 20, 0);
     const Bytes stream = encode(zeros);

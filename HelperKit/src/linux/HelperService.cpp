@@ -7,10 +7,12 @@
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusContext>
 #include <QtDBus/QDBusMessage>
+#include <QtDBus/QDBusPendingCall>
 #include <QtDBus/QDBusServiceWatcher>
 
 #include <atomic>
 #include <cstdio>
+#include <deque>
 #include <limits>
 #include <map>
 #include <memory>
@@ -35,6 +37,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kAuthorizationTimeoutMs = 5 * 60 * 1000;
 // A client that takes longer than this to accept one batch is treated as gone.
 constexpr int kBatchCallTimeoutMs = 60000;
+constexpr size_t kBatchesInFlight = 4;
 
 QString qstr(std::string_view s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
@@ -186,17 +189,26 @@ void runScan(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Sessio
     }
     tree.reset();
 
+    // A few batches in flight at once hide the round trips; waiting for their answers keeps the
+    // bus's queues short and notices a caller that went away.
+    std::deque<QDBusPendingCall> inFlight;
+    auto settleOldest = [&] {
+        QDBusPendingCall oldest = inFlight.front();
+        inFlight.pop_front();
+        oldest.waitForFinished();
+        if (oldest.isError()) session->cancel();
+    };
     for (const BatchRange& range : batchRanges(int64_t(bytes.size()), shared->options.batchSize)) {
         if (session->isCancelled()) break;
         QDBusMessage call = callbackTo("Receive");
         call << QByteArray(reinterpret_cast<const char*>(bytes.data() + range.offset),
                            qsizetype(range.length))
              << qlonglong(range.offset);
-        // Waiting for each batch's answer keeps the bus's queues short and notices a caller
-        // that went away.
-        const QDBusMessage answer = shared->bus.call(call, QDBus::Block, kBatchCallTimeoutMs);
-        if (answer.type() != QDBusMessage::ReplyMessage) session->cancel();
+        inFlight.push_back(shared->bus.asyncCall(call, kBatchCallTimeoutMs));
+        if (inFlight.size() >= kBatchesInFlight) settleOldest();
     }
+    while (!inFlight.empty())
+        settleOldest();
     if (session->isCancelled()) {
         reply(0, QStringLiteral("Cancelled"));
         return;

@@ -3,6 +3,7 @@
 # decoding): `scan --admin` through brimvale-helper against a direct `scan` of the same tree as
 # root, side by side in one run, warm cache. Wall-time difference as a ratio of the direct scan;
 # once with one encoding thread in the helper and once with parallel LZFSE blocks.
+# The saved snapshot uses 2 encoding threads as `scan --save` does; only its size is reported.
 # Runs on a private dbus-daemon (never the system bus) with the shipped bus policy, the helper
 # started by the bus on demand, and the tests' polkit stand-in answering "yes".
 #   bench/helper-compare.sh [TREE] [BUILD_DIR]        RUNS=5   (run as root)
@@ -87,24 +88,41 @@ export HOME=$work/home XDG_DATA_HOME=$work/data XDG_CACHE_HOME=$work/cache XDG_C
 mkdir -p "$HOME"
 "$cli" scan "$tree" --quiet >/dev/null   # warm the cache
 
+# Alternating pairs (direct, admin) rather than one block per command: other work on the machine
+# then weighs on both sides alike. The ratio is the median of the pairs' differences over the
+# median direct time.
+measure() {  # $1 = encoding threads
+  python3 - "$cli" "$tree" "$runs" "$1" <<'PY'
+import statistics, subprocess, sys, time
+cli, tree, runs, threads = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+def timed(args):
+    start = time.monotonic()
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+    return time.monotonic() - start
+direct_cmd = [cli, "scan", tree, "--quiet"]
+admin_cmd = [cli, "scan", "--admin", tree, "--quiet"]
+timed(admin_cmd)  # the bus starts the helper
+direct, diffs = [], []
+for _ in range(runs):
+    d = timed(direct_cmd)
+    a = timed(admin_cmd)
+    direct.append(d)
+    diffs.append(a - d)
+label = "one encoding thread" if threads == "1" else f"{threads} encoding threads"
+target = 0.5 if threads == "1" else 0.3
+md, mdiff = statistics.median(direct), statistics.median(diffs)
+print(f"{label:22s} direct median {md:.3f} s, admin minus direct median {mdiff:+.3f} s "
+      f"(pairs: {', '.join(f'{x:+.2f}' for x in diffs)}); transfer/direct = {mdiff / md:.3f} "
+      f"(target <= {target})")
+PY
+}
+
+"$cli" scan "$tree" --quiet --save "$work/tree.qws" >/dev/null
+size=$(stat -c %s "$work/tree.qws")
+echo "snapshot of the tree: $size bytes = $(( (size + 1048575) / 1048576 )) batches of 1 MiB"
 for threads in 1 "$parallel"; do
   start_bus "$threads"
-  hyperfine -N -w 1 -r "$runs" --export-json "$work/times-$threads.json" \
-    -n direct "$cli scan $tree --quiet" \
-    -n admin "$cli scan --admin $tree --quiet" >&2
+  measure "$threads"
   stop_bus
 done
-
-python3 - "$work" "$parallel" "$tree" "$cli" <<'PY'
-import json, subprocess, sys
-work, parallel, tree, cli = sys.argv[1:]
-size = None
-for threads, target in (("1", 0.5), (parallel, 0.3)):
-    r = {x["command"]: x for x in json.load(open(f"{work}/times-{threads}.json"))["results"]}
-    direct, admin = r["direct"]["median"], r["admin"]["median"]
-    ratio = (admin - direct) / direct
-    label = "one encoding thread" if threads == "1" else f"{threads} encoding threads"
-    print(f"{label:22s} direct {direct:.3f} s  admin {admin:.3f} s  "
-          f"transfer/direct = {ratio:.3f} (target <= {target})")
-PY
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

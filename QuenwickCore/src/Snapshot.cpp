@@ -194,6 +194,8 @@ std::vector<uint8_t> payloadOf(const FileTree& tree, const SnapshotMeta& meta) {
     payload.resize(namesAt + nameBytes);
     uint8_t* to = payload.data() + namesAt;
     for (const uint32_t old : order) {
+        // A tree of empty names may have no name buffer at all, and memcpy takes no null.
+        if (s.nameLengths[old] == 0) continue;
         std::memcpy(to, s.names.data() + s.nameOffsets[old], s.nameLengths[old]);
         to += s.nameLengths[old];
     }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchTree.h"
 #include "QuenwickCore/DiskScanner.h"
 #include "QuenwickCore/FileTree.h"
 #include "RingKit/RingHitIndex.h"
@@ -22,14 +23,7 @@ namespace {
 using quenwick::FileTree;
 using ringkit::RingLayout;
 
-std::string benchTreePath() {
-    if (const char* p = std::getenv("BRIMVALE_BENCH_TREE")) return p;
-    const char* dir = std::getenv("BRIMVALE_BENCH_DIR");
-    const std::string path =
-        std::string(dir != nullptr ? dir : "/tmp/brimvale-bench") + "/tree-home-1000000";
-    struct stat st;
-    return stat((path + "/.tree-manifest.json").c_str(), &st) == 0 ? path : std::string();
-}
+using brimvale::bench::benchTreePath;
 
 std::shared_ptr<FileTree> scanTree(const std::string& path) {
     quenwick::DiskScanner scanner(quenwick::ScanOptions::forVolume(path));

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchTree.h"
 #include "QuenwickCore/DeletionGuard.h"
 #include "QuenwickCore/DiskScanner.h"
 #include "Shoreline/LastUsed.h"
@@ -19,14 +20,7 @@ namespace {
 
 using quenwick::FileTree;
 
-std::string benchTreePath() {
-    if (const char* p = std::getenv("BRIMVALE_BENCH_TREE")) return p;
-    const char* dir = std::getenv("BRIMVALE_BENCH_DIR");
-    const std::string path =
-        std::string(dir != nullptr ? dir : "/tmp/brimvale-bench") + "/tree-home-1000000";
-    struct stat st;
-    return stat((path + "/.tree-manifest.json").c_str(), &st) == 0 ? path : std::string();
-}
+using brimvale::bench::benchTreePath;
 
 struct Fixture {
     std::string root = benchTreePath();

@@ -52,8 +52,9 @@ std::string unreadableRootMessage(const std::string& root) {
     return "cannot read " + root + ": " + std::strerror(err);
 }
 
-std::variant<quenwick::LoadedSnapshot, int> loadSnapshotFile(const std::string& file) {
-    auto loaded = quenwick::Snapshot::load(file, 2);
+std::variant<quenwick::LoadedSnapshot, int> loadSnapshotFile(const std::string& file,
+                                                             unsigned threads) {
+    auto loaded = quenwick::Snapshot::load(file, threads);
     if (auto* error = std::get_if<quenwick::SnapshotFileError>(&loaded)) {
         return fail("cannot load " + file + ": " + error->describe());
     }

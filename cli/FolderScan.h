@@ -34,7 +34,8 @@ struct FolderScan {
 // "cannot read ROOT: REASON", for a tree whose root could not be listed.
 [[nodiscard]] std::string unreadableRootMessage(const std::string& root);
 
-// Loads a snapshot file, or fails with one line.
-[[nodiscard]] std::variant<quenwick::LoadedSnapshot, int> loadSnapshotFile(const std::string& file);
+// Loads a snapshot file with up to `threads` decoding threads, or fails with one line.
+[[nodiscard]] std::variant<quenwick::LoadedSnapshot, int> loadSnapshotFile(const std::string& file,
+                                                                           unsigned threads = 2);
 
 }  // namespace brimvale::cli

@@ -1,13 +1,9 @@
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <iostream>
 
 #include "CliSupport.h"
 #include "CommandRegistry.h"
+#include "FolderScan.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
 #include "QuenwickCore/FSEventsHistory.h"
@@ -38,10 +34,8 @@ int runRefresh(const RefreshArgs& args) {
     const std::string file = absolutePath(args.file);
     const unsigned threads = static_cast<unsigned>(args.threads);
     const auto loadStart = Clock::now();
-    auto loaded = quenwick::Snapshot::load(file, threads);
-    if (auto* error = std::get_if<quenwick::SnapshotFileError>(&loaded)) {
-        return fail("cannot load " + file + ": " + error->describe());
-    }
+    auto loaded = loadSnapshotFile(file, threads);
+    if (const int* exitCode = std::get_if<int>(&loaded)) return *exitCode;
     auto snapshot = std::get<quenwick::LoadedSnapshot>(std::move(loaded));
     const int64_t loadMs = millisecondsSince(loadStart);
     const std::string root = snapshot.tree->rootPath();
@@ -66,11 +60,7 @@ int runRefresh(const RefreshArgs& args) {
     const int64_t elapsedMs = millisecondsSince(catchUpStart);
 
     if (tree->flags(quenwick::FileTree::root).contains(quenwick::NodeFlags::unreadable)) {
-        const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const int err = fd < 0 ? errno : EIO;
-        if (fd >= 0) close(fd);
-        return fail("cannot read " + root + ": " + std::strerror(err) + "; " + file +
-                    " left as it was");
+        return fail(unreadableRootMessage(root) + "; " + file + " left as it was");
     }
 
     const auto saveStart = Clock::now();

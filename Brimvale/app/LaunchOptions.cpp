@@ -1,0 +1,40 @@
+#include "app/LaunchOptions.h"
+
+namespace brimvale {
+
+LaunchOptions LaunchOptions::parse(const std::vector<std::string>& arguments) {
+    LaunchOptions options;
+    // arguments[0] is the program; "--" ends what the app looks at.
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
+        if (a == "--") break;
+        if (a == "--version" || a == "-v") {
+            options.action = Action::printVersion;
+            return options;
+        }
+        if (a == "--help" || a == "-h") {
+            options.action = Action::printHelp;
+            return options;
+        }
+        if (a == "-BrimvaleDemo") options.demo = true;
+    }
+    return options;
+}
+
+std::string LaunchOptions::versionText() {
+    return std::string("brimvale ") + BRIMVALE_VERSION + "\n";
+}
+
+std::string LaunchOptions::helpText() {
+    return "Usage: brimvale [options]\n"
+           "Shows where the space on your disks went and helps you get it back safely.\n"
+           "\n"
+           "Options:\n"
+           "  -h, --help      Show this help and exit\n"
+           "  -v, --version   Show the version and exit\n"
+           "  -BrimvaleDemo   Show a fictional machine's data (for screenshots)\n"
+           "\n"
+           "Qt's own options (-platform, -style, ...) are accepted as well.\n";
+}
+
+}  // namespace brimvale

@@ -1,0 +1,5 @@
+#include "app/BrimvaleApp.h"
+
+int main(int argc, char** argv) {
+    return brimvale::BrimvaleApp::run(argc, argv);
+}

@@ -287,6 +287,9 @@ signals:
     void backgroundSettled();
 
 private:
+    // Benchmarks reach the steps below the asynchronous operations through it.
+    friend struct AppModelProbe;
+
     struct StageRequest;
     struct StageJudgement;
     struct RemovalWork;

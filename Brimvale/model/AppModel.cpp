@@ -41,6 +41,7 @@ AppModel::AppModel(Services services, QObject* parent)
       ledger_(std::move(services.ledger)),
       storageCategories_(StorageSummary::categories(env_)) {
     serial_.setMaxThreadCount(1);
+    staging_.setMaxThreadCount(1);
     pool_.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
     items_ = new ItemListModel(this);
     breadcrumbs_ = new BreadcrumbModel(this);
@@ -83,6 +84,7 @@ AppModel::~AppModel() {
             if (auto scanner = weak.lock()) scanner->cancel();
     }
     serial_.waitForDone();
+    staging_.waitForDone();
     pool_.waitForDone();
 }
 

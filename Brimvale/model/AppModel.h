@@ -323,6 +323,7 @@ private:
                          std::optional<QString> finalNotice);
     bool coveredByList(const std::string& path, bool includePending) const;
     StageRequest requestFor(const std::string& path) const;
+    void raiseAlreadyListed(const QString& name);
     void measureStagedFolder(const QUuid& id, const std::string& path);
     bool startRemoval(bool permanent);
     void finishRemoval(RemovalWork work);
@@ -377,9 +378,11 @@ private:
     CleanupListModel* cleanup_;
     SuggestionsModel* suggestions_;
 
-    // Workers: the Trash, the eraser and the ledger file one at a time, in order; everything
-    // else beside them.
+    // Workers: the Trash, the eraser and the ledger file one at a time, in order; the guard's
+    // judgements of staged paths one batch at a time, so entries keep the order they were added
+    // in; everything else beside them.
     QThreadPool serial_;
+    QThreadPool staging_;
     QThreadPool pool_;
     std::atomic<bool> stopping_{false};
     std::mutex measuringMutex_;

@@ -26,6 +26,11 @@ struct AppModel::StageJudgement {
     std::optional<ItemIdentity> identity;
 };
 
+void AppModel::raiseAlreadyListed(const QString& name) {
+    raise(quotedName(name) + " is already in the Cleanup List (or inside something that is).",
+          false);
+}
+
 AppModel::StageRequest AppModel::requestFor(const std::string& path) const {
     if (tree_) {
         if (const auto node = tree_->nodeAtPath(path))
@@ -79,9 +84,7 @@ void AppModel::stageRequests(std::vector<StageRequest> requests,
     std::vector<StageRequest> batch;
     for (auto& r : requests) {
         if (coveredByList(r.path, true)) {
-            raise(quotedName(r.name) +
-                      " is already in the Cleanup List (or inside something that is).",
-                  false);
+            raiseAlreadyListed(r.name);
             continue;
         }
         pendingStages_.push_back(r.path);
@@ -93,7 +96,7 @@ void AppModel::stageRequests(std::vector<StageRequest> requests,
         return;
     }
     runInBackground(
-        pool_,
+        staging_,
         [guardian = guardian_, batch = std::move(batch)] {
             const quenwick::DeletionGuard guard = guardian();
             std::vector<StageJudgement> judgements;
@@ -129,9 +132,7 @@ void AppModel::applyJudgements(std::vector<StageJudgement> judgements,
             return i.path == r.path || liesInside(r.path, i.path);
         });
         if (covered) {
-            raise(quotedName(r.name) +
-                      " is already in the Cleanup List (or inside something that is).",
-                  false);
+            raiseAlreadyListed(r.name);
             continue;
         }
         if (!j.removal) {

@@ -4,29 +4,20 @@
 
 namespace brimvale {
 
-BreadcrumbModel::BreadcrumbModel(AppModel* model) : ListModelBase(model), model_(model) {
-    connect(model_, &AppModel::listingChanged, this, &BreadcrumbModel::follow);
+BreadcrumbModel::BreadcrumbModel(AppModel* model) : NodeListModel(model) {
     // The root's crumb carries the target's title.
     connect(model_, &AppModel::targetChanged, this, [this] {
-        if (!rows_.empty()) emit dataChanged(index(0), index(0), {TitleRole, Qt::DisplayRole});
+        if (rows() != 0) emit dataChanged(index(0), index(0), {TitleRole, Qt::DisplayRole});
     });
 }
 
-void BreadcrumbModel::follow(bool treeReplaced) {
-    if (treeReplaced) {
-        resetRows(rows_, model_->breadcrumbs());
-    } else {
-        syncRows(rows_, model_->breadcrumbs());
-    }
-}
-
-int BreadcrumbModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+std::vector<quenwick::FileTree::Node> BreadcrumbModel::currentNodes() const {
+    return model_->breadcrumbs();
 }
 
 QVariant BreadcrumbModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
-    const auto node = rows_[static_cast<size_t>(index.row())];
+    const auto node = nodeAt(index);
+    if (node == quenwick::FileTree::none) return {};
     switch (role) {
         case NodeRole:
             return node;

@@ -4,31 +4,20 @@
 
 namespace brimvale {
 
-ItemListModel::ItemListModel(AppModel* model) : ListModelBase(model), model_(model) {
-    connect(model_, &AppModel::listingChanged, this, &ItemListModel::follow);
+ItemListModel::ItemListModel(AppModel* model) : NodeListModel(model) {
     connect(model_, &AppModel::lowTideChanged, this, [this] {
-        if (!rows_.empty())
-            emit dataChanged(index(0), index(static_cast<int>(rows_.size()) - 1), {StageStateRole});
+        if (rows() != 0) emit dataChanged(index(0), index(rows() - 1), {StageStateRole});
     });
 }
 
-void ItemListModel::follow(bool treeReplaced) {
-    if (treeReplaced) {
-        resetRows(rows_, model_->listItems());
-    } else {
-        syncRows(rows_, model_->listItems());
-    }
-}
-
-int ItemListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+std::vector<quenwick::FileTree::Node> ItemListModel::currentNodes() const {
+    return model_->listItems();
 }
 
 QVariant ItemListModel::data(const QModelIndex& index, int role) const {
-    const auto& tree = model_->tree();
-    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size()) || !tree) return {};
-    const auto node = rows_[static_cast<size_t>(index.row())];
-    if (node >= tree->count()) return {};
+    const auto node = nodeAt(index);
+    if (node == quenwick::FileTree::none) return {};
+    const auto& tree = *model_->tree();
     switch (role) {
         case NodeRole:
             return node;
@@ -36,11 +25,11 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
         case NameRole:
             return model_->label(AppModel::Kind::node(node));
         case BytesRole:
-            return QVariant::fromValue<quint64>(tree->size(node));
+            return QVariant::fromValue<quint64>(tree.size(node));
         case SizeTextRole:
-            return model_->formatBytes(tree->size(node));
+            return model_->formatBytes(tree.size(node));
         case IsDirectoryRole:
-            return tree->isDirectory(node);
+            return tree.isDirectory(node);
         case StageStateRole:
             return QVariant::fromValue(model_->stageState(node));
         default:

@@ -1,18 +1,12 @@
 #pragma once
 
-#include <vector>
-
-#include "QuenwickCore/FileTree.h"
-#include "model/ListModelBase.h"
+#include "model/NodeListModel.h"
 
 // The item list: the focused folder's largest children (AppModel::listItems), with what a row
-// shows. Follows the model: a removal or a new focus becomes row removals, moves and insertions;
-// only a new tree resets it. GUI thread only; owned by its AppModel.
+// shows. GUI thread only; owned by its AppModel.
 namespace brimvale {
 
-class AppModel;
-
-class ItemListModel : public ListModelBase {
+class ItemListModel : public NodeListModel {
     Q_OBJECT
 
 public:
@@ -28,15 +22,11 @@ public:
 
     explicit ItemListModel(AppModel* model);
 
-    int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
-private:
-    void follow(bool treeReplaced);
-
-    AppModel* model_;
-    std::vector<quenwick::FileTree::Node> rows_;
+protected:
+    std::vector<quenwick::FileTree::Node> currentNodes() const override;
 };
 
 }  // namespace brimvale

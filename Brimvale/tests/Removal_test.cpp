@@ -173,7 +173,7 @@ TEST_F(RemovalTest, EraserThatCannotStartRemovesNothingAndSaysSoForEveryItem) {
     ASSERT_TRUE(writeFile(root / "not-a-folder", "x"));
     auto services = this->services();
     services.eraser = std::make_shared<quenwick::Eraser>(root / "not-a-folder/Erasing");
-    model = std::make_unique<AppModel>(services);
+    model = makeModel(services);
     show(*model, work);
     stageAndWait(*model, work + "/old");
     stageAndWait(*model, work + "/loose.bin");

@@ -50,7 +50,11 @@ AppModel::Services AppTest::services() const {
 }
 
 std::unique_ptr<AppModel> AppTest::makeModel() {
-    auto model = std::make_unique<AppModel>(services());
+    return makeModel(services());
+}
+
+std::unique_ptr<AppModel> AppTest::makeModel(AppModel::Services services) {
+    auto model = std::make_unique<AppModel>(std::move(services));
     // The first background step reads the ledger and the startup volume.
     EXPECT_TRUE(waitFor([&] { return model->startupVolume().has_value(); }));
     return model;

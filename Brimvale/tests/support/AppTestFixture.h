@@ -24,6 +24,8 @@ protected:
 
     // A model for this home (its eraser stages into the home's cache folder).
     std::unique_ptr<AppModel> makeModel();
+    // The same with other services; waits until the model's first background step is done.
+    static std::unique_ptr<AppModel> makeModel(AppModel::Services services);
     AppModel::Services services() const;
 
     // A real scan of path.

@@ -24,6 +24,7 @@
 #include "QuenwickCore/TideSummary.h"
 #include "QuenwickCore/TrashLedger.h"
 #include "QuenwickCore/VolumeInfo.h"
+#include "RingKit/RingMorph.h"
 #include "RingKit/RingSegment.h"
 #include "Shoreline/ShorelineCategory.h"
 #include "model/AppEnums.h"
@@ -189,6 +190,10 @@ public:
     // `hidden` and `purgeable`), taken from the tree it was laid out from: node indices of two
     // trees name different folders, paths do not.
     const std::vector<std::string>& previousSegmentPaths() const { return previousPaths_; }
+    // The morph from previousSegments to segments, for the renderer: arcs paired by kind, and
+    // across two trees by path, so that a folder found again in a new tree moves from its old
+    // place.
+    [[nodiscard]] ringkit::RingMorph::Result morph() const;
     std::chrono::system_clock::time_point lastRefresh() const { return lastRefresh_; }
     void setLastRefresh(std::chrono::system_clock::time_point at) { lastRefresh_ = at; }
     // Opens (or brings forward) the main window; set once the windowing side exists.

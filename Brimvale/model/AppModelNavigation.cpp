@@ -69,6 +69,25 @@ void AppModel::relayout() {
     emit layoutIDChanged();
 }
 
+ringkit::RingMorph::Result AppModel::morph() const {
+    ringkit::RingMorph::ParentLookup parent;
+    if (tree_)
+        parent = [tree = tree_](uint32_t n) {
+            return n < tree->count() ? tree->parent(n) : Kind::noNode;
+        };
+    if (previousPaths_.size() != previousSegments_.size())
+        return ringkit::RingMorph::pair(previousSegments_, segments_, parent);
+    // Arcs of another tree: their nodes are found again by path, or fade out.
+    Segments translated = previousSegments_;
+    for (size_t i = 0; i < translated.size(); ++i) {
+        auto& kind = translated[i].kind;
+        if (!kind.isNode() && !kind.isSmaller()) continue;
+        const auto again = tree_ ? tree_->nodeAtPath(previousPaths_[i]) : std::nullopt;
+        kind.index = again.value_or(Kind::noNode);
+    }
+    return ringkit::RingMorph::pair(translated, segments_, parent);
+}
+
 uint64_t AppModel::size(const Kind& kind) const {
     for (const auto& s : segments_)
         if (s.kind == kind) return s.bytes;

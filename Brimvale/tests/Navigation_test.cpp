@@ -270,12 +270,30 @@ TEST_F(NavigationTest, NewTreeKeepsTheFocusedFolderAndThePreviousRingPairableByP
     // The new scan finds one more folder, so the indices of the two trees differ.
     ASSERT_TRUE(makeDirs(work + "/big/fresh"));
     ASSERT_TRUE(writeFileOfSize(work + "/big/fresh/n.bin", 90'000));
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(makeDirs(work + "/new" + std::to_string(i)));
+        ASSERT_TRUE(writeFileOfSize(work + "/new" + std::to_string(i) + "/f", 1000));
+    }
+    const auto oldDeepNode = node("big/deep");
     QSignalSpy reset(model->items(), &QAbstractItemModel::modelReset);
     model->installTree(scan(work), std::nullopt);
     EXPECT_EQ(model->tree()->path(model->focus()), work + "/big");
     EXPECT_EQ(model->previousSegments(), oldSegments);
     EXPECT_EQ(model->previousSegmentPaths(), oldPaths);
     EXPECT_EQ(reset.count(), 1);
+    // The renderer's morph moves the focused folder's children from their old places.
+    const auto morph = model->morph();
+    const auto deep = *model->tree()->nodeAtPath(work + "/big/deep");
+    ASSERT_NE(deep, oldDeepNode) << "the two trees should number their nodes differently";
+    const auto oldDeep = std::find_if(oldSegments.begin(), oldSegments.end(), [&](auto& s) {
+        return s.kind.isNode() && oldPaths[&s - oldSegments.data()] == work + "/big/deep";
+    });
+    ASSERT_NE(oldDeep, oldSegments.end());
+    const auto pair = std::find_if(morph.pairs.begin(), morph.pairs.end(),
+                                   [&](auto& p) { return p.to.kind == Kind::node(deep); });
+    ASSERT_NE(pair, morph.pairs.end());
+    EXPECT_EQ(pair->from.start, oldDeep->start);
+    EXPECT_EQ(pair->from.end, oldDeep->end);
     // A relayout of the same tree pairs by index again.
     model->relayout();
     EXPECT_TRUE(model->previousSegmentPaths().empty());

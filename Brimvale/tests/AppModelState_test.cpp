@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AppTestFixture.h"
+#include "QuenwickCore/DeletionGuard.h"
 
 namespace brimvale {
 namespace {
@@ -88,6 +89,42 @@ TEST_F(AppModelStateTest, EqualWriteNotifiesNobody) {
         c.write();
         EXPECT_EQ(spy.count(), 1) << c.property << ": an equal write notifies nobody";
     }
+}
+
+// The fields that only operations write: an operation that leaves them as they were notifies
+// nobody; relayout always counts a new layout.
+TEST_F(AppModelStateTest, OperationsThatChangeNothingNotifyNobody) {
+    auto model = makeModel();
+    ASSERT_TRUE(quenwick::testing::makeDirs(work + "/sub"));
+    ASSERT_TRUE(quenwick::testing::writeFileOfSize(work + "/sub/f", 5000));
+    model->setTarget(ScanTarget::folder(work));
+    model->installTree(scan(work), std::nullopt);
+    const auto sub = *model->tree()->nodeAtPath(work + "/sub");
+    shoreline::ShorelineCategory category{"c", "C", "", "", {}};
+    category.findings = {{work + "/sub/f", "f", 5000, shoreline::Safety::safe, "",
+                          *quenwick::DeletionGuard::live().check(work + "/sub/f").allowed()}};
+    model->setShoreline({category});
+    model->setAll(category, true);
+    model->focusOn(sub);
+
+    std::vector<std::unique_ptr<QSignalSpy>> quiet;
+    for (auto signal : {&AppModel::focusChanged, &AppModel::segmentsChanged,
+                        &AppModel::lowTideChanged, &AppModel::shorelineCheckedChanged,
+                        &AppModel::revisionChanged, &AppModel::trashLedgerChanged,
+                        &AppModel::erasingBytesChanged, &AppModel::removingChanged})
+        quiet.push_back(std::make_unique<QSignalSpy>(model.get(), signal));
+    QSignalSpy layout(model.get(), &AppModel::layoutIDChanged);
+    model->focusOn(sub);
+    model->relayout();
+    model->setAll(category, true);
+    model->unstage(QUuid::createUuid());
+    EXPECT_FALSE(model->moveToTrash()) << "an empty list starts nothing";
+    QSignalSpy settled(model.get(), &AppModel::backgroundSettled);
+    model->refreshTrashLedger();
+    ASSERT_TRUE(waitFor([&] { return settled.count() > 0; }));
+    for (const auto& spy : quiet)
+        EXPECT_EQ(spy->count(), 0) << spy->signal().toStdString();
+    EXPECT_EQ(layout.count(), 1);
 }
 
 TEST_F(AppModelStateTest, NoticesWithTheSameTextButNewIdsAreShownInTurn) {

@@ -1,5 +1,8 @@
 #include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -221,6 +224,38 @@ TEST_F(RemovalTest, FileRewrittenOrTurnedIntoALinkSinceStagingIsNotRemoved) {
     EXPECT_TRUE(result->failures[1].endsWith(" changed since you added it. Review it again."));
     EXPECT_TRUE(exists(work + "/loose.bin"));
     EXPECT_TRUE(exists(work + "/keep/c.bin"));
+}
+
+TEST_F(RemovalTest, ProgramStartedSinceStagingIsBlockedAtRemovalAndStaysListed) {
+    const std::string tool = work + "/tool";
+    {
+        std::ifstream in("/bin/sleep", std::ios::binary);
+        std::ofstream out(tool, std::ios::binary);
+        out << in.rdbuf();
+    }
+    ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
+    show(*model, work);
+    stageAndWait(*model, tool);
+    stageAndWait(*model, work + "/loose.bin");
+    ASSERT_EQ(model->lowTide().size(), 2u);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execl(tool.c_str(), "tool", "30", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_TRUE(waitFor([&] { return !quenwick::DeletionGuard::live().check(tool).isAllowed(); }));
+    const auto reason = *quenwick::DeletionGuard::live().check(tool).blockedReason();
+    const auto result = removeAndWait(*model, false);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->failures.size(), 1);
+    EXPECT_EQ(result->failures[0], "tool: " + QString::fromStdString(reason));
+    EXPECT_EQ(result->movedCount, 1);
+    EXPECT_TRUE(exists(tool));
+    ASSERT_EQ(model->lowTide().size(), 1u);
+    EXPECT_EQ(model->lowTide()[0].path, tool);
 }
 
 TEST_F(RemovalTest, PathThatVanishedBeforeTheRemovalGetsItsFailureLine) {

@@ -1,8 +1,12 @@
 #include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
+#include <cstring>
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -44,6 +48,19 @@ size_t entriesIn(const std::string& dir) {
         closedir(d);
     }
     return n;
+}
+
+// Sets or clears the immutable attribute, which keeps even root from renaming the file. False
+// where the file system has no such attribute.
+bool setImmutable(const std::string& path, bool on) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    close(fd);
+    return ok;
 }
 
 class RemovalTest : public AppTest {
@@ -256,6 +273,26 @@ TEST_F(RemovalTest, ProgramStartedSinceStagingIsBlockedAtRemovalAndStaysListed) 
     EXPECT_TRUE(exists(tool));
     ASSERT_EQ(model->lowTide().size(), 1u);
     EXPECT_EQ(model->lowTide()[0].path, tool);
+}
+
+TEST_F(RemovalTest, RemovalThatFailsHalfWayReportsTheItemThatStayedAndRemovesTheRest) {
+    stageAndWait(*model, work + "/old");
+    stageAndWait(*model, work + "/loose.bin");
+    if (!setImmutable(work + "/loose.bin", true))
+        GTEST_SKIP() << "no immutable attribute on this file system";
+    const auto result = removeAndWait(*model, false);
+    setImmutable(work + "/loose.bin", false);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->movedCount, 1);
+    ASSERT_EQ(result->failures.size(), 1);
+    EXPECT_EQ(result->failures[0], "loose.bin: " + QString::fromStdString(std::strerror(EPERM)));
+    EXPECT_FALSE(exists(work + "/old"));
+    EXPECT_TRUE(exists(work + "/loose.bin"));
+    ASSERT_EQ(model->lowTide().size(), 1u);
+    EXPECT_EQ(model->lowTide()[0].path, work + "/loose.bin");
+    EXPECT_NE(node("loose.bin"), FileTree::none);
+    EXPECT_EQ(node("old"), FileTree::none);
+    EXPECT_EQ(model->trashLedger().entries.size(), 1u);
 }
 
 TEST_F(RemovalTest, PathThatVanishedBeforeTheRemovalGetsItsFailureLine) {

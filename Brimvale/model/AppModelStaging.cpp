@@ -1,4 +1,6 @@
 // The Cleanup List's staging rules and the ticking of suggestions.
+#include <QFile>
+
 #include <algorithm>
 
 #include "QuenwickCore/ByteFormat.h"
@@ -43,8 +45,8 @@ AppModel::StageRequest AppModel::requestFor(const std::string& path) const {
 }
 
 void AppModel::stage(const QString& path) {
-    // Paths from QML (a drop) arrive as text; local 8-bit is how Qt maps file names to bytes.
-    stagePath(path.toLocal8Bit().toStdString());
+    // Paths from QML (a drop) arrive as text; this is how Qt maps file names back to bytes.
+    stagePath(QFile::encodeName(path).toStdString());
 }
 
 void AppModel::stagePath(const std::string& path) {

@@ -123,7 +123,8 @@ TEST_F(CleanupListTest, PathTheGuardBlocksIsRefusedWithItsReason) {
 TEST_F(CleanupListTest, SamePathDroppedTwiceInARowIsListedOnce) {
     QSignalSpy settled(model.get(), &AppModel::backgroundSettled);
     model->stagePath(work + "/d");
-    model->stagePath(work + "/d/");
+    // The second drop arrives as text, the way QML hands it over.
+    model->stage(QString::fromStdString(work + "/d/"));
     EXPECT_EQ(noticeText(), alreadyListed("d"));
     ASSERT_TRUE(waitFor([&] { return settled.count() >= 2; }));
     EXPECT_EQ(listedPaths(), std::vector<std::string>{work + "/d"});

@@ -1,4 +1,5 @@
 #include <CLI/CLI.hpp>
+#include <QtCore/QCoreApplication>
 
 #include <cstdio>
 #include <iostream>
@@ -8,6 +9,13 @@
 using brimvale::cli::CommandRegistry;
 
 int main(int argc, char** argv) {
+    // The process's application object is the tool's own, as in any Qt program; the libraries
+    // that talk over the bus run their event threads beside it and never make one. It sees only
+    // the program name, so no argument is taken for Qt's.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QCoreApplication qtApp(qtArgc, qtArgv);
+
     CLI::App app{"brimvale-cli: where the disk space went, from the command line"};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Describe every verb and option");

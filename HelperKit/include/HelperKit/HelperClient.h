@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -9,27 +8,19 @@
 #include <variant>
 #include <vector>
 
+#include "HelperKit/HelperEndpoint.h"
 #include "HelperKit/HelperError.h"
 
-// The app's end of the helper connection. Each client has a connection of its own to the bus
-// (so the helper sees it as one caller), finds the owner of the helper's name (asking the bus to
-// start the helper when nobody owns it), accepts it only when it runs as uid 0, and talks to that
-// owner's unique name alone. It exports the callback object on its connection and accepts
-// callbacks only from that owner.
+// The command line's end of the helper connection: the blocking form of HelperSession (see
+// there for what a conversation with the helper checks), run in an event thread of the library's
+// own. The process must have a QCoreApplication (made by the caller, on any thread; the library
+// makes none); without one every request fails with a connection error.
 //
-// One version request or one scan at a time per client; they block the calling thread (never
-// call them from the thread of a Qt event loop the client needs: the client brings its own).
-// cancel() and invalidate() may be called from any thread while a scan waits. Progress callbacks
-// run on the client's messaging thread. A client is used for one handshake or one scan, then
-// invalidated; destroying it invalidates it too.
+// The requests block the calling thread; never call them from the thread of an event loop that
+// should keep turning (a window uses HelperSession). cancel() and invalidate() may be called
+// from any thread while a request waits. Progress callbacks run on the client's event thread.
+// A client is used for one handshake or one scan, then invalidated; destroying it invalidates it.
 namespace helperkit {
-
-struct HelperEndpoint {
-    std::string busAddress;  // empty: the system bus (DBUS_SYSTEM_BUS_ADDRESS, else the default)
-    std::string serviceName = "app.brimvale.helper";
-    std::optional<uint32_t> requiredOwnerUid = 0;  // absent: any owner is accepted
-    std::chrono::milliseconds batchTimeout{30000};
-};
 
 class HelperClient {
 public:

@@ -3,9 +3,8 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QThread>
 
-#include <future>
 #include <memory>
-#include <thread>
+#include <mutex>
 
 namespace helperkit::detail {
 namespace {
@@ -13,64 +12,45 @@ namespace {
 class Runtime {
 public:
     Runtime() {
-        if (QCoreApplication::instance() != nullptr) {
-            thread_ = std::make_unique<QThread>();
-            thread_->start();
-            context_ = new QObject;
-            context_->moveToThread(thread_.get());
-            return;
-        }
-        std::promise<QObject*> ready;
-        auto made = ready.get_future();
-        appThread_ = std::thread([&ready] {
-            static int argc = 1;
-            static char name[] = "brimvale";
-            static char* argv[] = {name, nullptr};
-            QCoreApplication app(argc, argv);
-            ready.set_value(&app);
-            app.exec();
-        });
-        context_ = made.get();
+        thread_ = std::make_unique<QThread>();
+        thread_->setObjectName(QStringLiteral("brimvale-helper-client"));
+        thread_->start();
+        context_ = std::make_unique<QObject>();
+        context_->moveToThread(thread_.get());
     }
 
     ~Runtime() {
-        if (thread_) {
-            QMetaObject::invokeMethod(
-                context_, [this] { delete context_; }, Qt::BlockingQueuedConnection);
-            thread_->quit();
-            thread_->wait();
-        } else if (appThread_.joinable()) {
-            QMetaObject::invokeMethod(context_, [] { QCoreApplication::quit(); });
-            appThread_.join();
-        }
+        QObject* context = context_.release();
+        QMetaObject::invokeMethod(context, [context] { delete context; });
+        thread_->quit();
+        thread_->wait();
     }
 
-    QObject* context() const { return context_; }
+    QObject* context() const { return context_.get(); }
 
 private:
     std::unique_ptr<QThread> thread_;
-    std::thread appThread_;
-    QObject* context_ = nullptr;
+    std::unique_ptr<QObject> context_;
 };
-
-Runtime& runtime() {
-    static Runtime instance;
-    return instance;
-}
 
 }  // namespace
 
 QObject* eventContext() {
-    return runtime().context();
+    // A QThread's event loop needs the process's application object.
+    if (QCoreApplication::instance() == nullptr) return nullptr;
+    static Runtime instance;
+    return instance.context();
 }
 
-void runInEventThread(const std::function<void()>& fn) {
+bool runInEventThread(const std::function<void()>& fn) {
     QObject* context = eventContext();
+    if (context == nullptr) return false;
     if (QThread::currentThread() == context->thread()) {
         fn();
-        return;
+        return true;
     }
     QMetaObject::invokeMethod(context, fn, Qt::BlockingQueuedConnection);
+    return true;
 }
 
 }  // namespace helperkit::detail

@@ -4,15 +4,18 @@
 
 class QObject;
 
-// The Qt event loop the library's D-Bus objects live in. When the process has a
-// QCoreApplication, that is a thread of our own; when it has none (the command-line tool, tests),
-// a thread that creates one and runs it. Started on first use, stopped at process exit.
+// The Qt event thread of the blocking HelperClient: a QThread of the library's own, next to the
+// application object the process made itself (the command-line tool, the tests and the app each
+// make theirs). The library never makes an application object: one made on a thread of ours
+// would fight the app's. Started on first use, stopped at process exit.
 namespace helperkit::detail {
 
-// An object living in the event thread, for queued calls and as a parent for callbacks.
+// An object living in the event thread, for queued calls; nullptr when the process has no
+// QCoreApplication.
 QObject* eventContext();
 
-// Runs fn in the event thread and waits for it (directly when already there).
-void runInEventThread(const std::function<void()>& fn);
+// Runs fn in the event thread and waits for it (directly when already there). False, without
+// running fn, when the process has no QCoreApplication.
+[[nodiscard]] bool runInEventThread(const std::function<void()>& fn);
 
 }  // namespace helperkit::detail

@@ -27,7 +27,9 @@ std::string status(const quenwick::TideAlerts::Outcome& outcome, bool posting) {
             break;
     }
     if (!posting) return "wouldPost";
-    return outcome.delivered ? "posted" : "notDelivered";
+    if (outcome.delivered) return "posted";
+    // Nobody answered: the daily limit was not recorded, the next evaluation tries again.
+    return outcome.answered ? "notDelivered" : "noServer";
 }
 
 nlohmann::ordered_json alertJson(const quenwick::TideAlerts::Outcome& outcome, bool posting) {
@@ -65,7 +67,7 @@ int runAlerts(const AlertsArgs& args) {
         quenwick::DesktopNotifications notifications;
         outcomes = quenwick::TideAlerts::post(
             alerts, preferences, now, home,
-            [&](const quenwick::TideNotification& n) { return notifications.post(n).has_value(); });
+            [&](const quenwick::TideNotification& n) { return notifications.post(n).delivery; });
     } else {
         outcomes = quenwick::TideAlerts::preview(alerts, preferences, now, home);
     }

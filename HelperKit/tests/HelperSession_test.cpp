@@ -2,17 +2,13 @@
 // driven from this test's main-thread event loop as a window would drive it.
 #include <gtest/gtest.h>
 
-#include <QtCore/QCoreApplication>
-#include <QtCore/QElapsedTimer>
-#include <QtCore/QEventLoop>
-#include <QtCore/QTimer>
-
 #include <chrono>
 #include <thread>
 
 #include "HelperKit/HelperIdentity.h"
 #include "HelperKit/HelperSession.h"
 #include "PrivateBus.h"
+#include "QtTestLoop.h"
 #include "QuenwickCore/Snapshot.h"
 #include "TestSupport.h"
 
@@ -21,6 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using quenwick::testing::TempDir;
+using quenwick::testing::turnLoopUntil;
 using testing::PrivateBus;
 using ScanResult = std::variant<std::vector<uint8_t>, HelperError>;
 
@@ -34,31 +31,6 @@ void makeSmallTree(const std::string& root) {
     ASSERT_TRUE(quenwick::testing::makeDirs(root + "/sub"));
     ASSERT_TRUE(quenwick::testing::writeFileOfSize(root + "/one", 5000));
     ASSERT_TRUE(quenwick::testing::writeFileOfSize(root + "/sub/two", 9000));
-}
-
-// Turns this thread's event loop until done() or the timeout, with a 10 ms heartbeat timer.
-// Returns the beats seen and the longest gap between two of them: a loop that was blocked
-// shows a long gap.
-struct Turns {
-    int beats = 0;
-    std::chrono::milliseconds longestGap{0};
-};
-Turns turnUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    Turns turns;
-    QElapsedTimer sinceBeat;
-    sinceBeat.start();
-    QTimer heartbeat;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        ++turns.beats;
-        turns.longestGap =
-            std::max(turns.longestGap, std::chrono::milliseconds(sinceBeat.restart()));
-    });
-    heartbeat.start(10);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return turns;
 }
 
 std::string errorText(const ScanResult& result) {
@@ -91,7 +63,7 @@ TEST(HelperSession, ScanAnswersInTheCallersLoopWhichKeepsTurningMeanwhile) {
             callbacksOnCaller = callbacksOnCaller && std::this_thread::get_id() == callerThread;
             result = std::move(r);
         });
-    const auto turns = turnUntil([&] { return handshake && result; }, 20s);
+    const auto turns = turnLoopUntil([&] { return handshake && result; }, 20s);
 
     ASSERT_TRUE(handshake);
     EXPECT_EQ(*handshake, std::nullopt);
@@ -117,7 +89,7 @@ TEST(HelperSession, CancelEndsAScanWithTheHelperAndOneStillFindingIt) {
     std::optional<ScanResult> early;
     session.scan(dir.path(), nullptr, [&](ScanResult r) { early = std::move(r); });
     session.cancel();
-    turnUntil([&] { return early.has_value(); }, 10s);
+    turnLoopUntil([&] { return early.has_value(); }, 10s);
     ASSERT_TRUE(early);
     ASSERT_TRUE(std::holds_alternative<HelperError>(*early)) << errorText(*early);
     EXPECT_EQ(std::get<HelperError>(*early), HelperError::helper("Cancelled"));
@@ -126,10 +98,10 @@ TEST(HelperSession, CancelEndsAScanWithTheHelperAndOneStillFindingIt) {
     // Cancelled while the helper waits for the authority.
     std::optional<ScanResult> underway;
     session.scan(dir.path(), nullptr, [&](ScanResult r) { underway = std::move(r); });
-    turnUntil([&] { return !bus.authorityCalls().empty(); }, 10s);
+    turnLoopUntil([&] { return !bus.authorityCalls().empty(); }, 10s);
     ASSERT_FALSE(bus.authorityCalls().empty());
     session.cancel();
-    turnUntil([&] { return underway.has_value(); }, 10s);
+    turnLoopUntil([&] { return underway.has_value(); }, 10s);
     ASSERT_TRUE(underway);
     ASSERT_TRUE(std::holds_alternative<HelperError>(*underway)) << errorText(*underway);
     EXPECT_EQ(std::get<HelperError>(*underway), HelperError::helper("Cancelled"));
@@ -138,7 +110,7 @@ TEST(HelperSession, CancelEndsAScanWithTheHelperAndOneStillFindingIt) {
     bus.setAuthorityAnswer("yes");
     std::optional<ScanResult> again;
     session.scan(dir.path(), nullptr, [&](ScanResult r) { again = std::move(r); });
-    turnUntil([&] { return again.has_value(); }, 10s);
+    turnLoopUntil([&] { return again.has_value(); }, 10s);
     ASSERT_TRUE(again);
     EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(*again)) << errorText(*again);
 }
@@ -153,18 +125,18 @@ TEST(HelperSession, HelperAnsweringAfterTheCallerGaveUpReachesNobody) {
         HelperSession leaving(on(bus));
         leaving.scan(
             dir.path(), [&](int64_t, int64_t) { ++callbacks; }, [&](ScanResult) { ++callbacks; });
-        turnUntil([&] { return !bus.authorityCalls().empty(); }, 10s);
+        turnLoopUntil([&] { return !bus.authorityCalls().empty(); }, 10s);
         ASSERT_FALSE(bus.authorityCalls().empty());
     }
     // The authority answers and the helper scans for a caller that is gone.
-    turnUntil([] { return false; }, 1500ms);
+    turnLoopUntil([] { return false; }, 1500ms);
     EXPECT_EQ(callbacks, 0);
 
     bus.setAuthorityAnswer("yes");
     HelperSession staying(on(bus));
     std::optional<ScanResult> served;
     staying.scan(dir.path(), nullptr, [&](ScanResult r) { served = std::move(r); });
-    turnUntil([&] { return served.has_value(); }, 10s);
+    turnLoopUntil([&] { return served.has_value(); }, 10s);
     ASSERT_TRUE(served);
     EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(*served)) << errorText(*served);
 }
@@ -176,7 +148,7 @@ TEST(HelperSession, UnreachableBusAndClosedSessionEndEveryRequestWithAConnection
     HelperSession lost(nowhere);
     std::optional<std::variant<std::string, HelperError>> version;
     lost.version([&](auto answer) { version = std::move(answer); });
-    turnUntil([&] { return version.has_value(); }, 10s);
+    turnLoopUntil([&] { return version.has_value(); }, 10s);
     ASSERT_TRUE(version);
     ASSERT_TRUE(std::holds_alternative<HelperError>(*version));
     EXPECT_EQ(std::get<HelperError>(*version).kind, HelperError::Kind::connection);
@@ -186,7 +158,7 @@ TEST(HelperSession, UnreachableBusAndClosedSessionEndEveryRequestWithAConnection
     HelperSession closing(on(bus));
     std::optional<ScanResult> result;
     closing.scan(dir.path(), nullptr, [&](ScanResult r) { result = std::move(r); });
-    turnUntil([&] { return !bus.authorityCalls().empty(); }, 10s);
+    turnLoopUntil([&] { return !bus.authorityCalls().empty(); }, 10s);
     closing.close();
     ASSERT_TRUE(result);
     ASSERT_TRUE(std::holds_alternative<HelperError>(*result));

@@ -131,16 +131,18 @@ std::vector<TideAlerts::Outcome> TideAlerts::preview(const std::vector<TideAlert
 
 std::vector<TideAlerts::Outcome> TideAlerts::post(
     const std::vector<TideAlert>& alerts, Preferences& preferences, double now,
-    const std::string& home, const std::function<bool(const TideNotification&)>& deliver) {
+    const std::string& home, const std::function<Delivery(const TideNotification&)>& deliver) {
     auto outcomes = preview(alerts, preferences, now, home);
     for (auto& outcome : outcomes) {
-        const auto& alert = outcome.alert;
-        if (outcome.gate == Gate::due) {
-            // Recorded before delivery and whatever its result: one notification a day per kind,
-            // even when the desktop refuses them.
-            preferences.setTimestamp(rateLimitKey(alert), now);
+        if (outcome.gate != Gate::due || !deliver) continue;
+        const Delivery delivery = deliver(outcome.notification);
+        outcome.delivered = delivery == Delivery::shown;
+        outcome.answered = delivery != Delivery::unanswered;
+        // One notification a day per kind, even when the desktop refuses them; but one that
+        // reached nobody was never seen, and is tried again at the next evaluation.
+        if (outcome.answered) {
+            preferences.setTimestamp(rateLimitKey(outcome.alert), now);
             (void)preferences.sync();
-            outcome.delivered = deliver && deliver(outcome.notification);
         }
     }
     return outcomes;

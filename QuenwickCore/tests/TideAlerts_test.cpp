@@ -138,26 +138,28 @@ TEST(TideAlertsText, HomeIsShortenedOnlyAtAWholeComponent) {
               "db grew by 0 bytes today");
 }
 
+using Delivery = TideAlerts::Delivery;
+
 class TideAlertsPosting : public ::testing::Test {
 protected:
     TempDir temp;
     Preferences preferences = Preferences::atFile(temp / "Brimvale.conf");
 
     std::vector<TideNotification> postAt(double now, const std::vector<TideAlert>& alerts,
-                                         bool deliverable = true) {
+                                         Delivery delivery = Delivery::shown) {
         std::vector<TideNotification> shown;
         TideAlerts::post(alerts, preferences, now, "/home/ann", [&](const TideNotification& n) {
             shown.push_back(n);
-            return deliverable;
+            return delivery;
         });
         return shown;
     }
 };
 
-TEST_F(TideAlertsPosting, EachKindAtMostOncePerDayEvenWhenUndelivered) {
+TEST_F(TideAlertsPosting, EachKindAtMostOncePerDayEvenWhenRefused) {
     const auto low = TideAlert::lowSpace(1 * GB);
     const auto fast = TideAlert::fillingFast(3);
-    EXPECT_EQ(postAt(kNow, {low}, /*deliverable=*/false).size(), 1u);
+    EXPECT_EQ(postAt(kNow, {low}, Delivery::refused).size(), 1u);
     EXPECT_TRUE(postAt(kNow + kDay - 1, {low}).empty());
     // Another kind has its own limit.
     EXPECT_EQ(postAt(kNow + 1, {low, fast}).size(), 1u);
@@ -172,12 +174,25 @@ TEST_F(TideAlertsPosting, EachKindAtMostOncePerDayEvenWhenUndelivered) {
     EXPECT_NE(text.find("lastAlert.lowSpace="), std::string::npos) << text;
 }
 
+TEST_F(TideAlertsPosting, AlertNobodyAnsweredIsNotRecordedAndTriedAgain) {
+    const auto low = TideAlert::lowSpace(1 * GB);
+    const auto outcomes =
+        TideAlerts::post({low}, preferences, kNow, "/home/ann",
+                         [](const TideNotification&) { return Delivery::unanswered; });
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_FALSE(outcomes[0].delivered);
+    EXPECT_FALSE(outcomes[0].answered);
+    EXPECT_FALSE(preferences.timestamp("lastAlert.lowSpace"));
+    EXPECT_EQ(postAt(kNow + 60, {low}).size(), 1u) << "tried again at the next evaluation";
+    EXPECT_EQ(preferences.timestamp("lastAlert.lowSpace"), kNow + 60);
+}
+
 TEST_F(TideAlertsPosting, SwitchedOffKindIsNeitherPostedNorRecorded) {
     preferences.setBoolean("alertBigGrowth", false);
     const auto growth = TideAlert::bigGrowth("/home/ann/Movies", 6 * GB);
     const auto outcomes =
         TideAlerts::post({growth, TideAlert::lowSpace(1)}, preferences, kNow, "/home/ann",
-                         [](const TideNotification&) { return true; });
+                         [](const TideNotification&) { return Delivery::shown; });
     ASSERT_EQ(outcomes.size(), 2u);
     EXPECT_EQ(outcomes[0].gate, TideAlerts::Gate::disabled);
     EXPECT_FALSE(outcomes[0].delivered);

@@ -48,21 +48,27 @@ public:
     [[nodiscard]] static Gate gate(const TideAlert& alert, const Preferences& preferences,
                                    double now);
 
-    // Posts each due alert: records now as its kind's last post (at once, whether or not it is
-    // delivered), then hands its notification to deliver, which says whether the desktop took it.
+    // What became of a notification handed to the desktop: shown; refused by a notification
+    // server that answered; or unanswered (no bus, no server, no answer in time).
+    enum class Delivery { shown, refused, unanswered };
+
+    // Posts each due alert: hands its notification to deliver, then records now as its kind's
+    // last post when a server answered, whether it showed it or refused it (a refusal must not
+    // nag). An unanswered alert is not recorded, so the next evaluation tries it again.
     struct Outcome {
         TideAlert alert;
         TideNotification notification;
         Gate gate = Gate::due;
-        bool delivered = false;
+        bool delivered = false;  // shown
+        bool answered = false;   // shown or refused; false also when not handed over
     };
     // What post() would do now, without recording or delivering anything (delivered stays false).
     [[nodiscard]] static std::vector<Outcome> preview(const std::vector<TideAlert>& alerts,
                                                       const Preferences& preferences, double now,
                                                       const std::string& home);
-    static std::vector<Outcome> post(const std::vector<TideAlert>& alerts, Preferences& preferences,
-                                     double now, const std::string& home,
-                                     const std::function<bool(const TideNotification&)>& deliver);
+    static std::vector<Outcome> post(
+        const std::vector<TideAlert>& alerts, Preferences& preferences, double now,
+        const std::string& home, const std::function<Delivery(const TideNotification&)>& deliver);
 };
 
 }  // namespace quenwick

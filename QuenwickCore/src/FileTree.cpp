@@ -14,6 +14,10 @@ FileTree::FileTree(std::string rootPath) : rootPath_(std::move(rootPath)) {
 
 FileTree::FileTree(std::string rootPath, EmptyTag) : rootPath_(std::move(rootPath)) {}
 
+std::shared_ptr<FileTree> FileTree::clone() const {
+    return std::make_shared<FileTree>(*this);
+}
+
 void FileTree::reserve(int64_t n) {
     if (n <= 0) return;
     const auto count = static_cast<size_t>(n);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,9 +18,17 @@
 // file system gave (use them to touch the disk); `name` and `displayPath` decode for display,
 // with U+FFFD for every invalid UTF-8 sequence.
 //
-// Shared by std::shared_ptr between threads. It has no lock: one writer at a time, and readers
-// must not overlap a writer. Passing an index >= count() where a node is expected is a
-// programming error.
+// Shared by std::shared_ptr between threads. It has no lock. What may overlap:
+// - any number of const operations (readers) on one tree, from any threads;
+// - anything on one tree with anything on another, including a tree and its clone(): they
+//   share no storage;
+// - nothing else: a non-const operation (append, update, setFlags, remove, removeChildren,
+//   propagateSizes, reserve, mutableStorage, DiskScanner::rescan) must not overlap any other
+//   operation on the same tree.
+// So a window never refreshes the tree it shows: it refreshes a clone() on a worker thread while
+// it keeps reading the shown one, then replaces the shown shared_ptr with the clone on its own
+// thread (or drops the clone when the refresh was cancelled). A scan builds a new tree anyway.
+// Passing an index >= count() where a node is expected is a programming error.
 namespace quenwick {
 
 class FileTree {
@@ -100,6 +109,8 @@ public:
     void remove(Node n);
     // Marks every child dead, empties the list and subtracts the directory's size upwards.
     void removeChildren(Node n);
+    // A deep copy with the same node numbers: one copy of each array, no per-node work.
+    [[nodiscard]] std::shared_ptr<FileTree> clone() const;
     // A renumbered, breadth-first copy of what is reachable from the root; child lists come out
     // reversed and sizes are copied, not recomputed.
     FileTree compacted() const;

@@ -68,6 +68,8 @@ struct DiskScanner::Job {
     const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastProgress = started;
     const ProgressCallback progress;
+    int64_t folders = 0;
+    ScanControl* control = nullptr;
     int rootFd = -1;
     size_t relativeOffset = 0;  // where a queued full path's part below the root starts
 };
@@ -118,6 +120,14 @@ bool missingOnDisk(const std::string& path) {
     return lstat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
+// Marks a control finished when a scan returns, however it returns.
+struct Finished {
+    ScanControl* control;
+    ~Finished() {
+        if (control) control->markFinished();
+    }
+};
+
 }  // namespace
 
 int DiskScanner::defaultWorkers() {
@@ -141,7 +151,7 @@ void DiskScanner::cancel() {
 }
 
 std::shared_ptr<FileTree> DiskScanner::scan(const std::string& rootPath, int64_t expectedCount,
-                                            ProgressCallback progress) {
+                                            ProgressCallback progress, ScanControl* control) {
     auto tree = std::make_shared<FileTree>(rootPath);
     if (expectedCount >= 1) tree->reserve(expectedCount + expectedCount / 20);
     {
@@ -149,6 +159,8 @@ std::shared_ptr<FileTree> DiskScanner::scan(const std::string& rootPath, int64_t
         cancelled_ = false;
     }
     Job job(*tree, std::move(progress));
+    job.control = control;
+    const Finished finished{control};
     job.allowed = options_.allowedDevices;
     job.rootFd = open(tree->rootPath().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (job.rootFd < 0) {
@@ -173,7 +185,9 @@ void DiskScanner::runOnAllWorkers(Job& job) {
     run(job);
 }
 
-void DiskScanner::rescan(FileTree& tree, const std::vector<std::string>& directories) {
+void DiskScanner::rescan(FileTree& tree, const std::vector<std::string>& directories,
+                         ScanControl* control) {
+    const Finished finished{control};
     {
         // Cleared up front rather than just before the final scan, so that a cancel() that
         // arrives while directories are being refreshed still cuts that scan short.
@@ -203,6 +217,7 @@ void DiskScanner::rescan(FileTree& tree, const std::vector<std::string>& directo
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
 
     Job job(tree, nullptr);
+    job.control = control;
     job.relativeOffset = rootPath == "/" ? 1 : rootPath.size() + 1;
     job.rootFd = open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (job.rootFd < 0) {
@@ -223,6 +238,10 @@ void DiskScanner::rescan(FileTree& tree, const std::vector<std::string>& directo
     DirectoryReader reader;
     std::unordered_set<FileTree::Node> handled;
     for (const auto& p : paths) {
+        if (control && control->cancelRequested()) {
+            control->markInterrupted();
+            break;
+        }
         if (options_.excludedPaths.contains(p)) continue;
         auto node = tree.nodeAtPath(p);
         if (node && *node != FileTree::root && missingOnDisk(p)) {
@@ -352,9 +371,14 @@ void DiskScanner::run(Job& job) {
         QueueItem item;
         {
             std::unique_lock lock(mutex_);
-            condition_.wait(lock,
-                            [&] { return !job.queue.empty() || job.pending < 1 || cancelled_; });
-            if (cancelled_ || job.queue.empty()) {
+            // A control's cancel wakes nobody: some worker is listing while the others wait,
+            // and it notifies them when it comes back.
+            const auto stop = [&] {
+                return cancelled_ || (job.control && job.control->cancelRequested());
+            };
+            condition_.wait(lock, [&] { return !job.queue.empty() || job.pending < 1 || stop(); });
+            if (stop() || job.queue.empty()) {
+                if (job.control && job.pending > 0) job.control->markInterrupted();
                 condition_.notify_all();
                 return;
             }
@@ -441,6 +465,8 @@ void DiskScanner::run(Job& job) {
                 }
             }
             --job.pending;
+            ++job.folders;
+            if (job.control) job.control->publish(job.files, job.bytes, job.folders);
             if (job.progress) {
                 const auto now = std::chrono::steady_clock::now();
                 if (now - job.lastProgress >= progressInterval_) {

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <random>
+#include <thread>
 
 #include "JournalFixture.h"
 #include "QuenwickCore/DiskScanner.h"
@@ -12,6 +15,7 @@
 using quenwick::DiskScanner;
 using quenwick::FileTree;
 using quenwick::NodeFlags;
+using quenwick::ScanControl;
 using quenwick::ScanOptions;
 using namespace quenwick::testing;
 
@@ -215,6 +219,118 @@ TEST(DiskScannerRescan, NewlyReadableListsOnlyLiveUnreadableFoldersThatOpen) {
     EXPECT_EQ(DiskScanner::newlyReadable(tree), std::vector<std::string>{root + "/opens"});
     tree.setFlags(FileTree::root, unreadableDir);
     EXPECT_EQ(DiskScanner::newlyReadable(tree), (std::vector<std::string>{root, root + "/opens"}));
+}
+
+TEST(DiskScannerRescan, ControlCancelDuringRescanLeavesAConsistentTreeOrAWholeOne) {
+    TempDir dir;
+    const std::string root = dir.path();
+    for (int d = 0; d < 12; ++d) {
+        ASSERT_TRUE(makeDirs(root + "/old" + std::to_string(d)));
+    }
+    const auto shown = freshScan(root);
+    // Every old folder gains files and a new subtree, so the rescan has plenty to do.
+    for (int d = 0; d < 12; ++d) {
+        const std::string folder = root + "/old" + std::to_string(d);
+        for (int f = 0; f < 10; ++f)
+            ASSERT_TRUE(touchFile(folder + "/f" + std::to_string(f), 100));
+        ASSERT_TRUE(makeDirs(folder + "/new/deeper"));
+        ASSERT_TRUE(touchFile(folder + "/new/deeper/z", 4000));
+    }
+    std::vector<std::string> changed{root};
+    for (int d = 0; d < 12; ++d)
+        changed.push_back(root + "/old" + std::to_string(d));
+    const auto whole = summarise(*freshScan(root));
+    const auto before = summarise(*shown);
+
+    // Cancelled before it starts: nothing is refreshed.
+    {
+        auto copy = shown->clone();
+        ScanControl control;
+        control.cancel();
+        DiskScanner(ScanOptions{}, 2).rescan(*copy, changed, &control);
+        EXPECT_TRUE(control.interrupted());
+        EXPECT_EQ(differences(before, summarise(*copy)), "");
+    }
+    std::mt19937 rng(9);
+    int interrupted = 0;
+    for (int round = 0; round < 60; ++round) {
+        auto copy = shown->clone();
+        ScanControl control;
+        DiskScanner scanner(ScanOptions{}, 2);
+        const auto delay = std::chrono::microseconds(rng() % 400);
+        std::jthread canceller([&] {
+            std::this_thread::sleep_for(delay);
+            control.cancel();
+        });
+        scanner.rescan(*copy, changed, &control);
+        canceller.join();
+        ASSERT_TRUE(control.finished());
+        for (FileTree::Node n = 0; n < copy->count(); ++n) {
+            if (!copy->isDirectory(n) || copy->flags(n).contains(NodeFlags::dead)) continue;
+            uint64_t sum = 0;
+            for (auto c : copy->children(n))
+                sum += copy->size(c);
+            ASSERT_EQ(sum, copy->size(n)) << copy->path(n) << " round " << round;
+        }
+        if (control.interrupted()) {
+            ++interrupted;
+        } else {
+            EXPECT_EQ(differences(whole, summarise(*copy)), "") << "round " << round;
+        }
+    }
+    EXPECT_GT(interrupted, 0) << "no round was cut short; the race was not exercised";
+    EXPECT_EQ(differences(before, summarise(*shown)), "") << "only copies were refreshed";
+}
+
+TEST(DiskScannerRescan, RescanOfACloneLeavesTheShownTreeUntouchedForItsReader) {
+    TempDir dir;
+    const std::string root = dir.path();
+    for (int d = 0; d < 20; ++d) {
+        const std::string folder = root + "/d" + std::to_string(d);
+        ASSERT_TRUE(makeDirs(folder));
+        for (int f = 0; f < 20; ++f)
+            ASSERT_TRUE(touchFile(folder + "/f" + std::to_string(f), 1000));
+    }
+    const std::shared_ptr<const FileTree> shown = freshScan(root);
+    const auto before = summarise(*shown);
+    const size_t count = shown->count();
+    const uint64_t total = shown->size(FileTree::root);
+
+    for (int d = 0; d < 20; ++d) {
+        const std::string folder = root + "/d" + std::to_string(d);
+        ASSERT_EQ(unlink((folder + "/f0").c_str()), 0);
+        ASSERT_TRUE(makeDirs(folder + "/added"));
+        ASSERT_TRUE(touchFile(folder + "/added/big", 50000));
+    }
+    std::vector<std::string> changed;
+    for (int d = 0; d < 20; ++d)
+        changed.push_back(root + "/d" + std::to_string(d));
+
+    // The window keeps reading what it shows while the refresh runs on a copy.
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0};
+    std::atomic<bool> steady{true};
+    std::jthread reader([&] {
+        while (!done) {
+            uint64_t sum = 0;
+            for (auto c : shown->children(FileTree::root))
+                sum += shown->size(c);
+            if (sum != total || shown->count() != count || !shown->nodeAtPath(root + "/d7/f0")) {
+                steady = false;
+            }
+            ++reads;
+        }
+    });
+    auto copy = shown->clone();
+    DiskScanner(ScanOptions{}, 2).rescan(*copy, changed);
+    done = true;
+    reader.join();
+
+    EXPECT_TRUE(steady);
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(differences(before, summarise(*shown)), "");
+    EXPECT_EQ(differences(summarise(*freshScan(root)), summarise(*copy)), "");
+    EXPECT_FALSE(copy->nodeAtPath(root + "/d7/f0"));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 using quenwick::DiskScanner;
 using quenwick::FileTree;
 using quenwick::NodeFlags;
+using quenwick::ScanControl;
 using quenwick::ScanOptions;
 using quenwick::ScanProgress;
 using quenwick::testing::TempDir;
@@ -320,6 +321,74 @@ TEST(DiskScanner, CancelRacingCompletionAlwaysEndsWithAConsistentTree) {
     // A cancel before a scan does not leak into the next one.
     scanner.cancel();
     EXPECT_EQ(scanner.scan(dir.path())->count(), 331u);
+}
+
+TEST(DiskScanner, ControlCancelledBeforeTheScanStartsStopsThatScan) {
+    TempDir dir;
+    makeWideTree(dir, 5, 4);
+    DiskScanner scanner({}, 2);
+    ScanControl control;
+    control.cancel();  // Stop pressed right after choosing the target
+    auto tree = scanner.scan(dir.path(), 0, nullptr, &control);
+    EXPECT_EQ(tree->count(), 1u);
+    EXPECT_TRUE(control.interrupted());
+    EXPECT_TRUE(control.finished());
+    // The flag is the control's: the scanner's next scan with a fresh one is whole.
+    ScanControl fresh;
+    EXPECT_EQ(scanner.scan(dir.path(), 0, nullptr, &fresh)->count(), 26u);
+    EXPECT_FALSE(fresh.interrupted());
+}
+
+TEST(DiskScanner, ControlCancelRacingCompletionEndsWholeOrInterrupted) {
+    TempDir dir;
+    makeWideTree(dir, 30, 10);
+    std::mt19937 rng(5);
+    DiskScanner scanner({}, 3);
+    int interrupted = 0;
+    for (int round = 0; round < 150; ++round) {
+        ScanControl control;
+        const auto delay = std::chrono::microseconds(rng() % 500);
+        std::jthread canceller([&] {
+            std::this_thread::sleep_for(delay);
+            control.cancel();
+        });
+        auto tree = scanner.scan(dir.path(), 0, nullptr, &control);
+        canceller.join();
+        EXPECT_TRUE(sizesAreConsistent(*tree));
+        if (control.interrupted()) {
+            ++interrupted;
+            EXPECT_LE(tree->count(), 331u);
+        } else {
+            EXPECT_EQ(tree->count(), 331u) << "not interrupted means whole, round " << round;
+        }
+    }
+    EXPECT_GT(interrupted, 0) << "no round was cut short; the race was not exercised";
+}
+
+TEST(DiskScanner, ControlCountersCanBeReadWhileTheScanRuns) {
+    TempDir dir;
+    makeWideTree(dir, 40, 50);
+    DiskScanner scanner({}, 2);
+    ScanControl control;
+    std::atomic<bool> monotonic{true};
+    std::jthread reader([&](std::stop_token stop) {
+        int64_t lastFiles = 0;
+        int64_t lastFolders = 0;
+        while (!stop.stop_requested() && !control.finished()) {
+            const int64_t files = control.files();
+            const int64_t folders = control.folders();
+            if (files < lastFiles || folders < lastFolders) monotonic = false;
+            lastFiles = files;
+            lastFolders = folders;
+        }
+    });
+    auto tree = scanner.scan(dir.path(), 0, nullptr, &control);
+    reader.join();
+    EXPECT_TRUE(monotonic);
+    EXPECT_TRUE(control.finished());
+    EXPECT_EQ(control.files(), 40 * 50);
+    EXPECT_EQ(control.folders(), 41);
+    EXPECT_EQ(control.bytes(), tree->size(FileTree::root));
 }
 
 TEST(DiskScanner, ScanAgreesWithDuOnASystemFolder) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "QuenwickCore/FileTree.h"
+#include "QuenwickCore/ScanControl.h"
 #include "QuenwickCore/ScanOptions.h"
 
 // DiskScanner walks one folder and builds a FileTree of everything below it, on `workers` threads
@@ -18,9 +19,12 @@
 // per (device, inode) across the whole scan, skips excluded paths, and marks what it cannot read.
 //
 // One scan or rescan at a time per scanner; they may follow each other. cancel() may be called
-// from any thread: the scan then returns a consistent, partial tree. The progress callback runs on
-// worker threads, never under the scanner's lock, at most once per progressInterval, and must be
-// safe to call from several threads. The returned tree belongs to the caller.
+// from any thread: the running scan then returns a consistent, partial tree (a cancel() when no
+// scan runs is forgotten). A window hands each scan a ScanControl instead: its counters can be
+// read by a timer while the scan runs, and its cancel also stops a scan it reaches first. The
+// progress callback runs on worker threads, never under the scanner's lock, at most once per
+// progressInterval, and must be safe to call from several threads. The returned tree belongs to the
+// caller.
 namespace quenwick {
 
 class DirectoryReader;
@@ -41,7 +45,8 @@ public:
     // unreadable.
     [[nodiscard]] std::shared_ptr<FileTree> scan(const std::string& rootPath,
                                                  int64_t expectedCount = 0,
-                                                 ProgressCallback progress = nullptr);
+                                                 ProgressCallback progress = nullptr,
+                                                 ScanControl* control = nullptr);
 
     // Patches tree in place so that the listed directories, and every directory that newly
     // appeared in them, match the disk; then rolls sizes up. Paths may be the tree's own or real
@@ -49,8 +54,11 @@ public:
     // refreshed one after another on the calling thread, parents first; new folders are then
     // scanned in full on all workers. Unlike a scan, an existing entry keeps its flags, and a new
     // file with several links is counted in full. Blocks until done; cancel() cuts the final scan
-    // of new folders short. The caller must not touch the tree meanwhile.
-    void rescan(FileTree& tree, const std::vector<std::string>& directories);
+    // of new folders short; a control's cancel also stops the refreshing of listed directories
+    // (the tree is then consistent but only partly refreshed: a window refreshes a copy, see
+    // FileTree::clone, and drops it). The caller must not touch the tree meanwhile.
+    void rescan(FileTree& tree, const std::vector<std::string>& directories,
+                ScanControl* control = nullptr);
 
     // Paths of the directories flagged unreadable (and not dead) that can be opened now, in
     // node order.

@@ -9,6 +9,8 @@
 namespace quenwick {
 
 struct VolumeInfo {
+    // What the user can ever have: on Linux the blocks kept back for root are not counted, as df
+    // counts them neither as used nor as available.
     uint64_t total = 0;
     uint64_t available = 0;
     // Free for important writes, purgeable space included. Nothing is purgeable on Linux, so the

@@ -177,22 +177,27 @@ bool mountPrivateTmpfs(const std::string& dir, const std::string& options) {
     return mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
 }
 
-bool mountPrivateBtrfs(const std::string& dir, const std::string& imageDir) {
+bool mountPrivateImage(const std::string& dir, const std::string& imageDir, const std::string& mkfs,
+                       int64_t bytes) {
     if (geteuid() != 0) return false;
-    const std::string image = imageDir + "/btrfs.img";
+    const std::string image = imageDir + "/volume.img";
     const int fd = open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    // btrfs refuses images below about 110 MiB; the file stays sparse.
-    const bool sized = ftruncate(fd, 128 << 20) == 0;
+    const bool sized = ftruncate(fd, bytes) == 0;  // stays sparse
     close(fd);
     if (!sized) return false;
-    const std::string mkfs = "mkfs.btrfs -q '" + image + "' >/dev/null 2>&1";
-    if (std::system(mkfs.c_str()) != 0) return false;
+    const std::string format = mkfs + " '" + image + "' >/dev/null 2>&1";
+    if (std::system(format.c_str()) != 0) return false;
     if (unshare(CLONE_NEWNS) != 0) return false;
     if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
     // mount(8) sets up the loop device with autoclear, so it goes with this namespace.
     const std::string loop = "mount -o loop '" + image + "' '" + dir + "' >/dev/null 2>&1";
     return std::system(loop.c_str()) == 0;
+}
+
+bool mountPrivateBtrfs(const std::string& dir, const std::string& imageDir) {
+    // btrfs refuses images below about 110 MiB.
+    return mountPrivateImage(dir, imageDir, "mkfs.btrfs -q", 128 << 20);
 }
 
 bool canMountPrivateTmpfs() {

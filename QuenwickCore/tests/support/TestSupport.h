@@ -43,6 +43,12 @@ bool dropPrivileges();
 // tmpfs on dir with the given mount options. True on success.
 bool mountPrivateTmpfs(const std::string& dir, const std::string& options = "size=64m,mode=0755");
 
+// In a child, as root: format a sparse image file of `bytes` in imageDir with the mkfs command
+// (the image's path is appended), enter a private mount namespace and mount it on dir through a
+// loop device that is freed when the namespace ends. False when any step fails.
+bool mountPrivateImage(const std::string& dir, const std::string& imageDir, const std::string& mkfs,
+                       int64_t bytes);
+
 // In a child, as root: enter a private mount namespace and mount a fresh btrfs (a sparse image
 // file in imageDir, on a loop device that is freed when the namespace ends) on dir, for tests
 // of extents shared between files. False when mkfs.btrfs, loop devices or btrfs are missing.

@@ -197,9 +197,35 @@ std::vector<Growth> TideHistory::growth(const TideSummary& from, const TideSumma
         delta[path] = saturatingDelta(size, before == from.folders.end() ? 0 : before->second);
     }
     const auto deltaOf = [&](std::string_view path) { return delta.at(path); };
+    // The older summary covered a folder when it recorded the folder or one of its ancestors. A
+    // folder under a root it did not record at all (roots added later) would show its whole size
+    // as growth.
+    // Remembered per path (views into `to`'s keys), so a deep chain costs one walk, not one each.
+    std::unordered_map<std::string_view, bool> coverage;
+    const auto covered = [&](std::string_view path) {
+        std::vector<std::string_view> chain;
+        bool answer = false;
+        for (;;) {
+            if (const auto known = coverage.find(path); known != coverage.end()) {
+                answer = known->second;
+                break;
+            }
+            chain.push_back(path);
+            if (from.folders.count(std::string(path)) != 0) {
+                answer = true;
+                break;
+            }
+            const auto parent = parentPath(path);
+            if (parent == path) break;
+            path = parent;
+        }
+        for (const auto p : chain)
+            coverage.emplace(p, answer);
+        return answer;
+    };
     const auto isCandidate = [&](std::string_view path) {
         const auto it = delta.find(path);
-        return it != delta.end() && it->second >= minDelta;
+        return it != delta.end() && it->second >= minDelta && covered(path);
     };
 
     std::unordered_map<std::string_view, std::vector<std::string_view>> children;
@@ -214,7 +240,7 @@ std::vector<Growth> TideHistory::growth(const TideSummary& from, const TideSumma
         const auto it = children.find(path);
         if (it == children.end()) return grown;
         for (const auto child : it->second) {
-            if (deltaOf(child) >= minDelta) grown.push_back(child);
+            if (isCandidate(child)) grown.push_back(child);
         }
         std::stable_sort(grown.begin(), grown.end(), [&](std::string_view a, std::string_view b) {
             return deltaOf(a) > deltaOf(b);

@@ -348,28 +348,49 @@ TEST(TideGrowth, ParentKeepsItsGrowthAndOnlyMarkedChildrenFollow) {
 }
 
 TEST(TideGrowth, NewFolderCountsWholeAndVanishedOrSmallChangesDoNot) {
-    const auto from = withFolders({{"/gone", 50 * GB}, {"/same", 5 * GB}});
-    const auto to = withFolders({{"/new", 2 * GB}, {"/same", 5 * GB + 99 * MB}});
+    const auto from = withFolders({{"/v", 55 * GB}, {"/v/gone", 50 * GB}, {"/v/same", 5 * GB}});
+    const auto to =
+        withFolders({{"/v", 7'099 * MB}, {"/v/new", 2 * GB}, {"/v/same", 5 * GB + 99 * MB}});
     EXPECT_EQ(TideHistory::growth(from, to, 100 * MB),
-              (std::vector<Growth>{{"/new", 2'000'000'000}}));
+              (std::vector<Growth>{{"/v/new", 2'000'000'000}}));
     EXPECT_TRUE(TideHistory::growth(to, to, 100 * MB).empty());
-    EXPECT_TRUE(TideHistory::growth(from, withFolders({{"/same", 5 * GB}}), 100 * MB).empty());
+    EXPECT_TRUE(
+        TideHistory::growth(from, withFolders({{"/v", 5 * GB}, {"/v/same", 5 * GB}}), 100 * MB)
+            .empty());
 }
 
 TEST(TideGrowth, ResultsComeLargestFirstAcrossSeparateTops) {
     const auto to = withFolders({{"/a", 1 * GB}, {"/b", 5 * GB}, {"/c", 3 * GB}});
     EXPECT_EQ(
-        TideHistory::growth(withFolders({}), to, 100 * MB),
+        TideHistory::growth(withFolders({{"/a", 0}, {"/b", 0}, {"/c", 0}}), to, 100 * MB),
         (std::vector<Growth>{{"/b", 5'000'000'000}, {"/c", 3'000'000'000}, {"/a", 1'000'000'000}}));
 }
 
 TEST(TideGrowth, RootFolderIsNotItsOwnChild) {
     const auto small = withFolders({{"/", 9 * GB}, {"/usr", 1 * GB}});
-    EXPECT_EQ(TideHistory::growth(withFolders({}), small, 100 * MB),
+    const auto before = withFolders({{"/", 0}});
+    EXPECT_EQ(TideHistory::growth(before, small, 100 * MB),
               (std::vector<Growth>{{"/", 9'000'000'000}}));
     const auto explained = withFolders({{"/", 9 * GB}, {"/usr", 8 * GB}});
-    EXPECT_EQ(TideHistory::growth(withFolders({}), explained, 100 * MB),
+    EXPECT_EQ(TideHistory::growth(before, explained, 100 * MB),
               (std::vector<Growth>{{"/usr", 8'000'000'000}}));
+}
+
+TEST(TideGrowth, FolderUnderARootTheOlderSummaryDidNotCoverIsNeverACandidate) {
+    // The history began with home-only records, then "/" was recorded too.
+    const auto from = withFolders({{"/home/ann", 50 * GB}, {"/home/ann/Movies", 20 * GB}});
+    const auto to = withFolders({{"/", 200 * GB},
+                                 {"/usr", 30 * GB},
+                                 {"/usr/lib", 25 * GB},
+                                 {"/home", 57 * GB},
+                                 {"/home/ann", 56 * GB},
+                                 {"/home/ann/Movies", 26 * GB},
+                                 {"/home/ann/New", 200 * MB}});
+    EXPECT_EQ(
+        TideHistory::growth(from, to, 100 * MB),
+        (std::vector<Growth>{{"/home/ann/Movies", 6'000'000'000}, {"/home/ann/New", 200'000'000}}));
+    // Nothing recorded before covers nothing.
+    EXPECT_TRUE(TideHistory::growth(withFolders({}), to, 100 * MB).empty());
 }
 
 TEST(TideGrowth, DeltasNearTwoToThe64SaturateInsteadOfWrapping) {
@@ -386,7 +407,8 @@ TEST(TideGrowth, LongChainOfGrownFoldersNarrowsToTheDeepest) {
         path += "/d";
         folders[path] = 1 * GB;
     }
-    const auto grown = TideHistory::growth(withFolders({}), withFolders(std::move(folders)), 1);
+    const auto grown =
+        TideHistory::growth(withFolders({{"/d", 0}}), withFolders(std::move(folders)), 1);
     ASSERT_EQ(grown.size(), 1u);
     EXPECT_EQ(grown[0].path, path);
 }

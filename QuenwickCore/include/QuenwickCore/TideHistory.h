@@ -57,7 +57,9 @@ public:
 
     // The folders that grew by at least minDelta from `from` to `to`, narrowed to the folders that
     // account for the growth, largest first, each path once. Folders present only in `from` never
-    // appear. Deltas beyond the signed 64-bit range saturate.
+    // appear, and neither does a folder `from` did not cover (neither it nor an ancestor of it
+    // was recorded there: its root was added since). Deltas beyond the signed 64-bit range
+    // saturate.
     [[nodiscard]] static std::vector<Growth> growth(const TideSummary& from, const TideSummary& to,
                                                     int64_t minDelta);
 

@@ -81,8 +81,8 @@ int runAlerts(const AlertsArgs& args) {
     }
     if (outcomes.empty()) std::cout << "No alerts.\n";
     for (const auto& outcome : outcomes) {
-        std::cout << outcome.notification.title << " (" << status(outcome, args.post) << ")\n  "
-                  << outcome.notification.body << '\n';
+        std::cout << terminalText(outcome.notification.title) << " (" << status(outcome, args.post)
+                  << ")\n  " << terminalText(outcome.notification.body) << '\n';
     }
     return kExitOk;
 }

@@ -28,13 +28,45 @@ void putPath(nlohmann::ordered_json& json, const std::string& key, std::string_v
     if (!quenwick::utf8::isValid(bytes)) json[key + "Bytes"] = quenwick::utf8::base64(bytes);
 }
 
+std::string terminalText(std::string_view text) {
+    const auto octal = [](std::string& out, unsigned char c) {
+        out += '\\';
+        out += static_cast<char>('0' + (c >> 6));
+        out += static_cast<char>('0' + ((c >> 3) & 7));
+        out += static_cast<char>('0' + (c & 7));
+    };
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20 || c == 0x7F) {
+            octal(out, c);
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            // U+0080 to U+009F: the 8-bit controls, CSI among them.
+            octal(out, c);
+            octal(out, static_cast<unsigned char>(text[++i]));
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 void printJson(const nlohmann::ordered_json& json) {
     std::cout << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
 }
 
 int fail(std::string_view message) {
-    std::cerr << "brimvale-cli: " << quenwick::utf8::display(message) << '\n';
+    std::cerr << "brimvale-cli: " << terminalText(quenwick::utf8::display(message)) << '\n';
     return kExitFailed;
 }
 
@@ -67,8 +99,15 @@ void ProgressLine::finish() {
     shown_ = false;
 }
 
-void printTable(const std::vector<std::vector<std::string>>& rows,
+void printTable(const std::vector<std::vector<std::string>>& shownRows,
                 const std::vector<bool>& rightAligned) {
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(shownRows.size());
+    for (const auto& row : shownRows) {
+        auto& escaped = rows.emplace_back();
+        for (const auto& cell : row)
+            escaped.push_back(terminalText(cell));
+    }
     std::vector<size_t> widths;
     const auto width = [](const std::string& s) {
         size_t w = 0;  // code points, a fair stand-in for columns

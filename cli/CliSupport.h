@@ -21,10 +21,18 @@ namespace brimvale::cli {
 // json[key + "Bytes"] to their base64 form, so the exact path survives the trip through JSON.
 void putPath(nlohmann::ordered_json& json, const std::string& key, std::string_view bytes);
 
+// Text as a terminal should get it: every control character (C0, DEL, and U+0080 to U+009F) shown
+// escaped as ls does, tab, newline and carriage return as "\t", "\n", "\r" and the others as
+// octal bytes ("\033" for escape), so that a name cannot move the cursor or change colours.
+// Every name or path in human output passes through it (printTable and fail() do so themselves);
+// JSON output never does.
+[[nodiscard]] std::string terminalText(std::string_view text);
+
 // Prints a JSON document on standard output, followed by a newline.
 void printJson(const nlohmann::ordered_json& json);
 
-// Prints "brimvale-cli: <message>" on standard error; returns kExitFailed for `return fail(...)`.
+// Prints "brimvale-cli: <message>" (through terminalText) on standard error; returns kExitFailed
+// for `return fail(...)`.
 int fail(std::string_view message);
 
 // True when standard error is a terminal (progress is only shown there).
@@ -47,6 +55,7 @@ private:
 };
 
 // Prints rows with columns padded to the widest cell; `rightAligned[i]` aligns column i right.
+// Cells pass through terminalText.
 void printTable(const std::vector<std::vector<std::string>>& rows,
                 const std::vector<bool>& rightAligned);
 

@@ -49,7 +49,7 @@ int runHistory(const HistoryArgs& args) {
     }
     if (history.empty()) {
         std::cout << "No summaries recorded yet in "
-                  << quenwick::TideHistory::standard().directory() << '\n';
+                  << terminalText(quenwick::TideHistory::standard().directory()) << '\n';
         return kExitOk;
     }
     std::vector<std::vector<std::string>> rows{{"Taken", "Used", "Total", "Folders"}};
@@ -95,7 +95,7 @@ int runRecord(const HistoryArgs& args) {
         std::cout << "Recorded " << localTime(summary.date) << ": "
                   << quenwick::formatBytes(summary.volumeUsed) << " used of "
                   << quenwick::formatBytes(summary.volumeTotal) << ", " << summary.folders.size()
-                  << " folders, in " << history.directory() << '/'
+                  << " folders, in " << terminalText(history.directory()) << '/'
                   << quenwick::TideHistory::fileName(summary.date).value_or("?") << '\n';
     }
     return kExitOk;

@@ -105,7 +105,7 @@ int runRefresh(const RefreshArgs& args) {
         return kExitOk;
     }
     const uint64_t bytes = tree->size(quenwick::FileTree::root);
-    std::cout << "Caught up " << quenwick::utf8::display(root)
+    std::cout << "Caught up " << terminalText(quenwick::utf8::display(root))
               << (full ? " with a full scan (the change journal could not say what changed)"
                        : " from the change journal: " + std::to_string(looked) +
                              (looked == 1 ? " folder" : " folders") + " looked at again")

@@ -41,11 +41,13 @@ bool confirmRemoval(const std::vector<PlannedRemoval>& plan, const std::string& 
     if (ask || !args.json) {
         for (const auto& p : plan) {
             if (const auto* reason = p.verdict.blockedReason()) {
-                std::cerr << "  " << display(p.path) << "\n      not removed: " << *reason << '\n';
+                std::cerr << "  " << terminalText(display(p.path))
+                          << "\n      not removed: " << *reason << '\n';
             } else if (const auto& caution = p.verdict.allowed()->caution()) {
-                std::cerr << "  " << display(p.path) << "\n      caution: " << *caution << '\n';
+                std::cerr << "  " << terminalText(display(p.path))
+                          << "\n      caution: " << *caution << '\n';
             } else {
-                std::cerr << "  " << display(p.path) << '\n';
+                std::cerr << "  " << terminalText(display(p.path)) << '\n';
             }
         }
     }

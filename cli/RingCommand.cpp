@@ -76,8 +76,8 @@ nlohmann::ordered_json segmentsJson(const FileTree& tree,
 
 void printSegments(const FileTree& tree, FileTree::Node focus,
                    const std::vector<RingSegment>& segments, const std::string& rootTitle) {
-    std::cout << tree.displayPath(focus) << ": " << quenwick::formatBytes(tree.size(focus)) << ", "
-              << segments.size() << " arcs\n";
+    std::cout << terminalText(tree.displayPath(focus)) << ": "
+              << quenwick::formatBytes(tree.size(focus)) << ", " << segments.size() << " arcs\n";
     if (segments.empty()) return;
     const auto degrees = [](double radians) {
         char text[32];
@@ -88,10 +88,8 @@ void printSegments(const FileTree& tree, FileTree::Node focus,
     for (const auto& s : segments) {
         std::string name = ringkit::ringLabel(tree, s.kind, rootTitle);
         if (s.kind.isNode() && tree.isDirectory(s.kind.index)) name += "/";
-        // Indented by ring, so the nesting reads at a glance; a newline in a name is escaped.
-        std::string shown(2 * static_cast<size_t>(s.depth - 1), ' ');
-        for (char ch : name)
-            shown += ch == '\n' ? std::string("\\n") : std::string(1, ch);
+        // Indented by ring, so the nesting reads at a glance.
+        const std::string shown = std::string(2 * static_cast<size_t>(s.depth - 1), ' ') + name;
         rows.push_back({std::to_string(s.depth), degrees(s.start), degrees(s.end),
                         quenwick::formatBytes(s.bytes), shown});
     }

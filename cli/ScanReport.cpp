@@ -67,7 +67,7 @@ nlohmann::ordered_json ScanReport::json() const {
 
 void ScanReport::print() const {
     const Counts c = countLive(tree);
-    std::cout << tree.displayPath(FileTree::root) << ": "
+    std::cout << terminalText(tree.displayPath(FileTree::root)) << ": "
               << quenwick::formatBytes(tree.size(FileTree::root)) << " in " << c.files
               << " files and " << (c.nodes - c.files) << " folders";
     if (elapsedMs > 0) std::cout << ", scanned in " << elapsedMs << " ms";
@@ -78,11 +78,7 @@ void ScanReport::print() const {
     for (const auto n : topChildren(tree, top)) {
         std::string name = tree.name(n);
         if (tree.isDirectory(n)) name += "/";
-        // A newline in a name would break the table; show it escaped.
-        std::string shown;
-        for (char ch : name)
-            shown += ch == '\n' ? std::string("\\n") : std::string(1, ch);
-        rows.push_back({quenwick::formatBytes(tree.size(n)), shown});
+        rows.push_back({quenwick::formatBytes(tree.size(n)), name});
     }
     if (!rows.empty()) std::cout << '\n';
     printTable(rows, {true, false});

@@ -56,7 +56,8 @@ nlohmann::ordered_json categoriesJson(const std::vector<shoreline::ShorelineCate
 void printCategories(const std::vector<shoreline::ShorelineCategory>& categories) {
     if (categories.empty()) std::cout << "No suggestions.\n";
     for (const auto& category : categories) {
-        std::cout << category.title << ": " << quenwick::formatBytes(category.total());
+        std::cout << terminalText(category.title) << ": "
+                  << quenwick::formatBytes(category.total());
         if (category.safeTotal() != 0)
             std::cout << " (" << quenwick::formatBytes(category.safeTotal()) << " safe)";
         std::cout << '\n';

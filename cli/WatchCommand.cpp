@@ -73,7 +73,7 @@ int runWatch(const WatchArgs& args) {
         const bool fanotify = recorder.mode() == quenwick::JournalRecorder::Mode::fanotify;
         std::cout << "Recording changes below";
         for (const auto& root : recorder.roots())
-            std::cout << ' ' << quenwick::utf8::display(root);
+            std::cout << ' ' << terminalText(quenwick::utf8::display(root));
         if (fanotify) {
             std::cout << " (fanotify, whole file systems)";
         } else {

@@ -34,6 +34,8 @@ constexpr std::string_view kAppData = "App data — the app may lose settings, d
 constexpr std::string_view kUninstalls = "Uninstalls this app";
 constexpr std::string_view kShared = "Shared system-wide software or settings";
 constexpr std::string_view kToolFolder = "Settings or data for a developer tool";
+constexpr std::string_view kHistory =
+    "Version history of a project. Anything not pushed elsewhere is lost";
 constexpr std::string_view kSettingsFile = "A settings file for your shell or developer tools";
 
 const std::vector<std::string_view> kTopLevelFolders = {
@@ -42,10 +44,11 @@ const std::vector<std::string_view> kTopLevelFolders = {
 
 // Each location with everything inside it.
 const std::vector<std::string_view> kSystemLocations = {
-    "/System",      "/bin", "/sbin",          "/usr",     "/private/var/db", "/var/db",
-    "/private/etc", "/etc", "/Library/Apple", "/dev",     "/cores",          "/boot",
-    "/efi",         "/lib", "/lib32",         "/lib64",   "/libx32",         "/proc",
-    "/sys",         "/run", "/snap",          "/var/lib", "/var/run",        "/var/lock"};
+    "/System",      "/bin",       "/sbin",          "/usr",     "/private/var/db", "/var/db",
+    "/private/etc", "/etc",       "/Library/Apple", "/dev",     "/cores",          "/boot",
+    "/efi",         "/lib",       "/lib32",         "/lib64",   "/libx32",         "/proc",
+    "/sys",         "/run",       "/snap",          "/var/lib", "/var/run",        "/var/lock",
+    "/var/log",     "/var/spool", "/var/mail"};
 
 const std::vector<std::string_view> kStandardHomeNames = {
     "Library",   "Documents", "Desktop", "Downloads",    "Movies",
@@ -172,6 +175,13 @@ GuardPolicy::GuardPolicy(std::string_view homeIn, std::string_view bundleIn,
         cloudFolders_.insert(join(h, "Library/CloudStorage"));
         homeLibraries_.push_back(join(h, "Library"));
     }
+    // Other users' secrets are no less secret to a tool running as root.
+    for (const auto& other : folders.otherHomes) {
+        if (other.empty() || other.front() != '/') continue;
+        for (auto name : kSecretNames)
+            for (auto& s : spellings(join(DeletionGuard::normalise(other), name)))
+                secretStores_.push_back(s);
+    }
     libraryFolders_.insert("/Library");
     standard.insert(standard.end(), {dataHome, configHome, cacheHome});
     for (const auto& dir : folders.userDirs)
@@ -253,6 +263,9 @@ std::optional<std::string> GuardPolicy::cautionFor(const std::string& p,
                                                    const std::string& parent) const {
     for (const auto& cloud : cloudFolders_)
         if (startsWith(p, cloud + "/")) return std::string(kCloudCaution);
+    if (const std::string name = lastComponent(p);
+        name == ".git" || name == ".hg" || name == ".svn")
+        return std::string(kHistory);
     for (const auto& library : homeLibraries_) {
         if (!startsWith(p, library + "/")) continue;
         const std::string rel = p.substr(library.size() + 1);
@@ -377,7 +390,7 @@ const std::set<std::string>& DeletionGuard::regenerableDotFolders() {
 
 DeletionGuard::UserFolders DeletionGuard::UserFolders::defaultsFor(const std::string& home) {
     const auto in = [&](std::string_view name) { return detail::join(home, name); };
-    UserFolders folders{in(".local/share"), in(".config"), in(".cache"), {}};
+    UserFolders folders{in(".local/share"), in(".config"), in(".cache"), {}, {}};
     for (auto name : {"Desktop", "Documents", "Downloads", "Music", "Pictures", "Public",
                       "Templates", "Videos"})
         folders.userDirs.push_back(in(name));

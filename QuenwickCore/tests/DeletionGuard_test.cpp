@@ -44,6 +44,8 @@ constexpr const char* kAppData = "App data — the app may lose settings, docume
 constexpr const char* kUninstalls = "Uninstalls this app";
 constexpr const char* kShared = "Shared system-wide software or settings";
 constexpr const char* kToolFolder = "Settings or data for a developer tool";
+constexpr const char* kHistory =
+    "Version history of a project. Anything not pushed elsewhere is lost";
 constexpr const char* kSettingsFile = "A settings file for your shell or developer tools";
 
 // "blocked: reason", "allowed" or "allowed: caution", so a table of expectations reads plainly.
@@ -160,6 +162,41 @@ TEST_F(PathRules, HomeAndItsStandardFolders) {
             {"/Users", blocked(kTopLevel)}});
 }
 
+TEST_F(PathRules, LinuxLogsSpoolAndMailArePartOfTheSystem) {
+    expect({{"/var/log", blocked(kSystem)},
+            {"/var/log/journal/abc/system.journal", blocked(kSystem)},
+            {"/var/spool/cron/crontabs/ann", blocked(kSystem)},
+            {"/var/mail", blocked(kSystem)},
+            {"/var/mail/ann", blocked(kSystem)},
+            {"/var/logs", allowed()},
+            {"/var/cache/apt", allowed()}});
+}
+
+TEST_F(PathRules, VersionControlFoldersAreAllowedWithTheirCaution) {
+    expect({{"/Users/ann/src/app/.git", allowed(kHistory)},
+            {"/Users/ann/src/app/.hg", allowed(kHistory)},
+            {"/srv/repos/site/.svn", allowed(kHistory)},
+            {"/Users/ann/.git", allowed(kHistory)},
+            {"/Users/ann/src/app/.git/objects", allowed()},
+            {"/Users/ann/src/app/.github", allowed()},
+            {"/Users/ann/src/app/.gitignore", allowed()}});
+}
+
+TEST(GuardHomes, SecretStoresOfOtherHomesAreBlockedWhenGiven) {
+    auto folders = DeletionGuard::UserFolders::defaultsFor("/home/ann");
+    folders.otherHomes = {"/home/zoe", "/srv/git", "/root"};
+    const DeletionGuard guard("/home/ann", "", nullptr, folders);
+    for (const std::string path :
+         {"/home/zoe/.ssh", "/home/zoe/.ssh/id_ed25519", "/home/zoe/.local/share/keyrings/x",
+          "/root/.gnupg", "/srv/git/.aws/credentials", "/home/ann/.ssh"}) {
+        EXPECT_EQ(describe(guard.check(path)), blocked(kSecrets)) << path;
+    }
+    EXPECT_EQ(describe(guard.check("/home/zoe/Documents/x")), allowed());
+    const DeletionGuard ownOnly("/home/ann", "", nullptr,
+                                DeletionGuard::UserFolders::defaultsFor("/home/ann"));
+    EXPECT_EQ(describe(ownOnly.check("/home/zoe/Documents/x")), allowed());
+}
+
 TEST_F(PathRules, SecretStoresWithTheirContents) {
     expect({{"/Users/ann/.ssh", blocked(kSecrets)},
             {"/Users/ann/.ssh/id_ed25519", blocked(kSecrets)},
@@ -243,6 +280,23 @@ TEST_F(GuardOnDisk, HiddenItemsInHomeGetTheirCautions) {
     EXPECT_EQ(describe(g.check(home + "/.zshrc")), allowed(kSettingsFile));
     EXPECT_EQ(describe(g.check(home + "/.gone")), allowed(kSettingsFile));
     EXPECT_EQ(describe(g.check(home + "/.cache")), blocked(kStandard));
+}
+
+TEST_F(GuardOnDisk, AsRootEveryHomesSecretsAreBlocked) {
+    if (geteuid() != 0) GTEST_SKIP() << "the other homes are only protected for root";
+    if (!testing::canMountPrivateTmpfs()) GTEST_SKIP() << "no private mount namespace";
+    // A private /home, so the folders made here exist nowhere else.
+    const auto verdicts = testing::runInChild([&]() -> std::string {
+        if (!testing::mountPrivateTmpfs("/home")) return "no mount";
+        if (!makeDirs("/home/zoe/.ssh") || !makeDirs("/home/sam/.gnupg")) return "no folders";
+        const auto g = DeletionGuard::live();
+        return describe(g.check("/home/zoe/.ssh/id_ed25519")) + "|" +
+               describe(g.check("/home/sam/.gnupg")) + "|" +
+               describe(g.check("/root/.ssh/authorized_keys")) + "|" +
+               describe(g.check("/home/zoe/notes.txt"));
+    });
+    EXPECT_EQ(verdicts, blocked(kSecrets) + "|" + blocked(kSecrets) + "|" + blocked(kSecrets) +
+                            "|" + allowed());
 }
 
 TEST_F(GuardOnDisk, XdgFoldersAreProtectedWhereverTheyPoint) {

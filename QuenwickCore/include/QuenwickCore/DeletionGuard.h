@@ -36,11 +36,14 @@ public:
         std::string configHome;  // $XDG_CONFIG_HOME
         std::string cacheHome;   // $XDG_CACHE_HOME
         std::vector<std::string> userDirs;  // Desktop, Documents, ... where they really are
+        // Other users' home folders, whose secret stores are blocked as well.
+        std::vector<std::string> otherHomes;
 
         // The defaults below home, without reading the environment or any file.
         [[nodiscard]] static UserFolders defaultsFor(const std::string& home);
         // From the XDG variables and the user-dirs.dirs file of the current environment, with the
-        // default folders kept as well.
+        // default folders kept as well. When the process runs as root, otherHomes holds every
+        // home folder of the password database and every folder directly in /home.
         [[nodiscard]] static UserFolders current(const std::string& home);
     };
 

@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +73,28 @@ std::set<std::string> runningPrograms() {
     return programs;
 }
 
+// Every home folder of the password database and every folder directly in /home.
+std::vector<std::string> allHomes() {
+    std::set<std::string> homes;
+    setpwent();
+    while (const passwd* entry = getpwent()) {
+        if (entry->pw_dir != nullptr && entry->pw_dir[0] == '/' &&
+            std::string_view(entry->pw_dir) != "/")
+            homes.insert(DeletionGuard::normalise(entry->pw_dir));
+    }
+    endpwent();
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/home"), closedir);
+    while (dir) {
+        const dirent* entry = readdir(dir.get());
+        if (entry == nullptr) break;
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string path = "/home/" + name;
+        if (isDirectory(path)) homes.insert(path);
+    }
+    return {homes.begin(), homes.end()};
+}
+
 }  // namespace
 
 bool isDirectory(const std::string& path) {
@@ -88,6 +111,10 @@ DeletionGuard::UserFolders DeletionGuard::UserFolders::current(const std::string
     folders.cacheHome = normalise(userFolders::cacheHome());
     for (const auto& [key, dir] : userFolders::userDirs(folders.configHome, home))
         folders.userDirs.push_back(normalise(dir));
+    if (geteuid() == 0) {
+        for (auto& other : detail::allHomes())
+            if (other != home) folders.otherHomes.push_back(std::move(other));
+    }
     return folders;
 }
 

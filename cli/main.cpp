@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     // that talk over the bus run their event threads beside it and never make one. It sees only
     // the program name, so no argument is taken for Qt's.
     int qtArgc = 1;
-    char* qtArgv[] = {argv[0], nullptr};
+    char fallbackName[] = "brimvale-cli";
+    char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
     QCoreApplication qtApp(qtArgc, qtArgv);
 
     CLI::App app{"brimvale-cli: where the disk space went, from the command line"};

@@ -235,6 +235,12 @@ TEST(DiskScannerRescan, ControlCancelDuringRescanLeavesAConsistentTreeOrAWholeOn
             ASSERT_TRUE(touchFile(folder + "/f" + std::to_string(f), 100));
         ASSERT_TRUE(makeDirs(folder + "/new/deeper"));
         ASSERT_TRUE(touchFile(folder + "/new/deeper/z", 4000));
+        for (int sub = 0; sub < 6; ++sub) {
+            const std::string below = folder + "/new/s" + std::to_string(sub);
+            ASSERT_TRUE(makeDirs(below));
+            for (int f = 0; f < 15; ++f)
+                ASSERT_TRUE(touchFile(below + "/g" + std::to_string(f), 10));
+        }
     }
     std::vector<std::string> changed{root};
     for (int d = 0; d < 12; ++d)
@@ -253,17 +259,22 @@ TEST(DiskScannerRescan, ControlCancelDuringRescanLeavesAConsistentTreeOrAWholeOn
     }
     std::mt19937 rng(9);
     int interrupted = 0;
+    // Cancels land anywhere within the time an uncancelled rescan takes (the quickest of three).
+    int64_t span = INT64_MAX;
+    for (int i = 0; i < 3; ++i) {
+        auto copy = shown->clone();
+        const auto took = raceCancel(
+            std::chrono::microseconds(0), [] {},
+            [&] { DiskScanner(ScanOptions{}, 2).rescan(*copy, changed); });
+        span = std::max<int64_t>(1, std::min<int64_t>(span, took.count()));
+    }
     for (int round = 0; round < 60; ++round) {
         auto copy = shown->clone();
         ScanControl control;
         DiskScanner scanner(ScanOptions{}, 2);
-        const auto delay = std::chrono::microseconds(rng() % 400);
-        std::jthread canceller([&] {
-            std::this_thread::sleep_for(delay);
-            control.cancel();
-        });
-        scanner.rescan(*copy, changed, &control);
-        canceller.join();
+        (void)raceCancel(
+            std::chrono::microseconds(rng() % span), [&] { control.cancel(); },
+            [&] { scanner.rescan(*copy, changed, &control); });
         ASSERT_TRUE(control.finished());
         for (FileTree::Node n = 0; n < copy->count(); ++n) {
             if (!copy->isDirectory(n) || copy->flags(n).contains(NodeFlags::dead)) continue;

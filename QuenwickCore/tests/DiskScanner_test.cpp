@@ -345,15 +345,19 @@ TEST(DiskScanner, ControlCancelRacingCompletionEndsWholeOrInterrupted) {
     std::mt19937 rng(5);
     DiskScanner scanner({}, 3);
     int interrupted = 0;
+    // Cancels land anywhere within the time an uncancelled scan takes (the quickest of three).
+    int64_t span = INT64_MAX;
+    for (int i = 0; i < 3; ++i) {
+        const auto took = quenwick::testing::raceCancel(
+            std::chrono::microseconds(0), [] {}, [&] { (void)scanner.scan(dir.path()); });
+        span = std::max<int64_t>(1, std::min<int64_t>(span, took.count()));
+    }
     for (int round = 0; round < 150; ++round) {
         ScanControl control;
-        const auto delay = std::chrono::microseconds(rng() % 500);
-        std::jthread canceller([&] {
-            std::this_thread::sleep_for(delay);
-            control.cancel();
-        });
-        auto tree = scanner.scan(dir.path(), 0, nullptr, &control);
-        canceller.join();
+        std::shared_ptr<FileTree> tree;
+        (void)quenwick::testing::raceCancel(
+            std::chrono::microseconds(rng() % span), [&] { control.cancel(); },
+            [&] { tree = scanner.scan(dir.path(), 0, nullptr, &control); });
         EXPECT_TRUE(sizesAreConsistent(*tree));
         if (control.interrupted()) {
             ++interrupted;

@@ -11,11 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 namespace quenwick::testing {
@@ -198,6 +200,33 @@ bool mountPrivateImage(const std::string& dir, const std::string& imageDir, cons
 bool mountPrivateBtrfs(const std::string& dir, const std::string& imageDir) {
     // btrfs refuses images below about 110 MiB.
     return mountPrivateImage(dir, imageDir, "mkfs.btrfs -q", 128 << 20);
+}
+
+std::chrono::microseconds raceCancel(std::chrono::microseconds delay,
+                                     const std::function<void()>& cancel,
+                                     const std::function<void()>& work) {
+    // Starting a thread can take milliseconds on a busy machine: the work begins only once the
+    // canceller is running, so the delay is measured from the work's start.
+    std::atomic<bool> ready{false};
+    std::atomic<bool> go{false};
+    std::thread canceller([&] {
+        ready = true;
+        while (!go.load())
+            std::this_thread::yield();
+        // Spun, not slept: a sleep oversleeps by tens of microseconds, longer than some work.
+        const auto deadline = std::chrono::steady_clock::now() + delay;
+        while (std::chrono::steady_clock::now() < deadline) {
+        }
+        cancel();
+    });
+    while (!ready.load())
+        std::this_thread::yield();
+    go = true;
+    const auto started = std::chrono::steady_clock::now();
+    work();
+    const auto took = std::chrono::steady_clock::now() - started;
+    canceller.join();
+    return std::chrono::duration_cast<std::chrono::microseconds>(took);
 }
 
 bool canMountPrivateTmpfs() {

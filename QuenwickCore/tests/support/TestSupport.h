@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -53,6 +54,13 @@ bool mountPrivateImage(const std::string& dir, const std::string& imageDir, cons
 // file in imageDir, on a loop device that is freed when the namespace ends) on dir, for tests
 // of extents shared between files. False when mkfs.btrfs, loop devices or btrfs are missing.
 bool mountPrivateBtrfs(const std::string& dir, const std::string& imageDir);
+
+// Runs work on this thread while another thread, already running when work starts, calls cancel
+// after delay: for races between a cancel and the end of the work it would cut short. Returns how
+// long work took.
+std::chrono::microseconds raceCancel(std::chrono::microseconds delay,
+                                     const std::function<void()>& cancel,
+                                     const std::function<void()>& work);
 
 // True when the kernel lets this process make the namespaces mountPrivateTmpfs needs (probed
 // once in a child). Tests that need a second file system skip themselves otherwise.

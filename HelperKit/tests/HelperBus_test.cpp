@@ -30,14 +30,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using quenwick::testing::TempDir;
+using testing::errorText;
 using testing::PrivateBus;
 using testing::PrivateBusOptions;
-
-HelperEndpoint on(const PrivateBus& bus) {
-    HelperEndpoint endpoint;
-    endpoint.busAddress = bus.address();
-    return endpoint;
-}
 
 using Row = std::tuple<std::string, uint64_t, int64_t, uint64_t, uint16_t>;
 
@@ -62,25 +57,13 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
-std::string errorText(const std::variant<std::vector<uint8_t>, HelperError>& result) {
-    if (auto* error = std::get_if<HelperError>(&result)) return error->describe();
-    return "(" + std::to_string(std::get<std::vector<uint8_t>>(result).size()) + " bytes)";
-}
-
-// A small folder the helper can scan.
-void makeSmallTree(const std::string& root) {
-    ASSERT_TRUE(quenwick::testing::makeDirs(root + "/sub"));
-    ASSERT_TRUE(quenwick::testing::writeFileOfSize(root + "/one", 5000));
-    ASSERT_TRUE(quenwick::testing::writeFileOfSize(root + "/sub/two", 9000));
-}
-
 TEST(HelperBus, BusStartsTheHelperOnFirstCallAndTheVersionsMustMatch) {
     PrivateBus bus;
     ASSERT_TRUE(bus.running());
     EXPECT_FALSE(bus.ownerPid(std::string(HelperIdentity::machService)))
         << "nobody owns the name before the first call";
 
-    HelperClient client(on(bus));
+    HelperClient client(testing::endpointOn(bus));
     auto version = client.version();
     ASSERT_TRUE(std::holds_alternative<std::string>(version))
         << std::get<HelperError>(version).describe();
@@ -133,7 +116,7 @@ TEST(HelperBus, RootOnlyFolderArrivesInBatchesAsTheSameTreeAsADirectScan) {
     ASSERT_EQ(unprivileged, "unreadable") << "the folder must be one only root can read";
 
     PrivateBus bus;
-    HelperClient client(on(bus));
+    HelperClient client(testing::endpointOn(bus));
     auto before = std::chrono::system_clock::now();
     auto result = client.scan(root);
     ASSERT_TRUE(std::holds_alternative<std::vector<uint8_t>>(result)) << errorText(result);
@@ -158,10 +141,10 @@ TEST(HelperBus, RootOnlyFolderArrivesInBatchesAsTheSameTreeAsADirectScan) {
 
 TEST(HelperBus, AuthorityIsAskedAboutTheCallersBusNameAndItsRefusalIsReported) {
     TempDir dir;
-    makeSmallTree(dir.path());
+    ASSERT_TRUE(testing::makeSmallTree(dir.path()));
     PrivateBus bus;
     bus.setAuthorityAnswer("no");
-    HelperClient client(on(bus));
+    HelperClient client(testing::endpointOn(bus));
     std::atomic<int> progressCalls{0};
     auto result = client.scan(dir.path(), [&](int64_t, int64_t) { ++progressCalls; });
     ASSERT_TRUE(std::holds_alternative<HelperError>(result));
@@ -183,7 +166,7 @@ TEST(HelperBus, PathThatIsNotAFolderIsRefusedWithoutCallbacks) {
     TempDir dir;
     ASSERT_TRUE(quenwick::testing::writeFile(dir / "file", "data"));
     PrivateBus bus;
-    HelperClient client(on(bus));
+    HelperClient client(testing::endpointOn(bus));
     for (const std::string& path : {dir / "file", std::string("relative/path"), dir / "missing"}) {
         std::atomic<int> progressCalls{0};
         auto result = client.scan(path, [&](int64_t, int64_t) { ++progressCalls; });
@@ -195,10 +178,10 @@ TEST(HelperBus, PathThatIsNotAFolderIsRefusedWithoutCallbacks) {
 
 TEST(HelperBus, SecondScanOnOneConnectionIsRefusedAndTheFirstCompletes) {
     TempDir dir;
-    makeSmallTree(dir.path());
+    ASSERT_TRUE(testing::makeSmallTree(dir.path()));
     PrivateBus bus;
     bus.setAuthorityAnswer("yes 1");
-    HelperClient client(on(bus));
+    HelperClient client(testing::endpointOn(bus));
     auto first = std::async(std::launch::async, [&] { return client.scan(dir.path()); });
     ASSERT_TRUE(waitUntil([&] { return !bus.authorityCalls().empty(); }, 10s));
 
@@ -216,7 +199,7 @@ TEST(HelperBus, SecondScanOnOneConnectionIsRefusedAndTheFirstCompletes) {
 
     // Another connection is another caller: it may scan while this one does.
     bus.setAuthorityAnswer("yes 1");
-    HelperClient other(on(bus));
+    HelperClient other(testing::endpointOn(bus));
     auto mine = std::async(std::launch::async, [&] { return client.scan(dir.path()); });
     auto theirs = other.scan(dir.path());
     EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(theirs)) << errorText(theirs);
@@ -227,10 +210,10 @@ TEST(HelperBus, SecondScanOnOneConnectionIsRefusedAndTheFirstCompletes) {
 
 TEST(HelperBus, CancelWhileTheScanIsUnderwayRepliesCancelled) {
     TempDir dir;
-    makeSmallTree(dir.path());
+    ASSERT_TRUE(testing::makeSmallTree(dir.path()));
     PrivateBus bus;
     bus.setAuthorityAnswer("yes 1");
-    HelperClient client(on(bus));
+    HelperClient client(testing::endpointOn(bus));
     auto scan = std::async(std::launch::async, [&] { return client.scan(dir.path()); });
     ASSERT_TRUE(waitUntil([&] { return !bus.authorityCalls().empty(); }, 10s));
     client.cancel();
@@ -246,10 +229,10 @@ TEST(HelperBus, CancelWhileTheScanIsUnderwayRepliesCancelled) {
 
 TEST(HelperBus, CallerThatVanishesMidScanLeavesTheHelperServingOthers) {
     TempDir dir;
-    makeSmallTree(dir.path());
+    ASSERT_TRUE(testing::makeSmallTree(dir.path()));
     PrivateBus bus;
     bus.setAuthorityAnswer("yes 1");
-    HelperClient leaving(on(bus));
+    HelperClient leaving(testing::endpointOn(bus));
     auto scan = std::async(std::launch::async, [&] { return leaving.scan(dir.path()); });
     ASSERT_TRUE(waitUntil([&] { return !bus.authorityCalls().empty(); }, 10s));
     const auto helper = bus.ownerPid(std::string(HelperIdentity::machService));
@@ -260,7 +243,7 @@ TEST(HelperBus, CallerThatVanishesMidScanLeavesTheHelperServingOthers) {
     EXPECT_EQ(std::get<HelperError>(result).kind, HelperError::Kind::connection);
 
     bus.setAuthorityAnswer("yes");
-    HelperClient staying(on(bus));
+    HelperClient staying(testing::endpointOn(bus));
     auto served = staying.scan(dir.path());
     EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(served)) << errorText(served);
     EXPECT_EQ(bus.ownerPid(std::string(HelperIdentity::machService)), helper)
@@ -269,10 +252,10 @@ TEST(HelperBus, CallerThatVanishesMidScanLeavesTheHelperServingOthers) {
 
 TEST(HelperBus, HelperThatDiesMidScanEndsTheScanWithAConnectionError) {
     TempDir dir;
-    makeSmallTree(dir.path());
+    ASSERT_TRUE(testing::makeSmallTree(dir.path()));
     PrivateBus bus;
     bus.setAuthorityAnswer("yes 5");
-    HelperClient client(on(bus));
+    HelperClient client(testing::endpointOn(bus));
     auto scan = std::async(std::launch::async, [&] { return client.scan(dir.path()); });
     ASSERT_TRUE(waitUntil([&] { return !bus.authorityCalls().empty(); }, 10s));
     const auto helper = bus.ownerPid(std::string(HelperIdentity::machService));
@@ -288,13 +271,13 @@ TEST(HelperBus, HelperThatDiesMidScanEndsTheScanWithAConnectionError) {
 
 TEST(HelperBus, HelperExitsAfterItsIdleTimeButNotDuringALongRequest) {
     TempDir dir;
-    makeSmallTree(dir.path());
+    ASSERT_TRUE(testing::makeSmallTree(dir.path()));
     PrivateBusOptions options;
     options.helperIdleSeconds = 1.5;
     PrivateBus bus(options);
     const std::string name(HelperIdentity::machService);
     {
-        HelperClient client(on(bus));
+        HelperClient client(testing::endpointOn(bus));
         ASSERT_TRUE(std::holds_alternative<std::string>(client.version()));
     }
     const auto asked = std::chrono::steady_clock::now();
@@ -308,7 +291,7 @@ TEST(HelperBus, HelperExitsAfterItsIdleTimeButNotDuringALongRequest) {
 
     // Started again on demand; a request that lasts longer than the idle time keeps it alive.
     bus.setAuthorityAnswer("yes 2.5");
-    HelperClient client(on(bus));
+    HelperClient client(testing::endpointOn(bus));
     auto result = client.scan(dir.path());
     EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(result)) << errorText(result);
 }
@@ -326,7 +309,7 @@ TEST(HelperBus, NameOwnedByNonRootIsRejectedByTheClient) {
     close(out);
     EXPECT_EQ(std::string(line), "owned\n");
 
-    HelperClient client(on(bus));
+    HelperClient client(testing::endpointOn(bus));
     auto version = client.version();
     ASSERT_TRUE(std::holds_alternative<HelperError>(version));
     EXPECT_EQ(std::get<HelperError>(version).kind, HelperError::Kind::connection);
@@ -336,7 +319,7 @@ TEST(HelperBus, NameOwnedByNonRootIsRejectedByTheClient) {
     EXPECT_TRUE(std::holds_alternative<HelperError>(scan));
 
     // The impostor does answer: the refusal is the client's uid check, nothing else.
-    HelperEndpoint trusting = on(bus);
+    HelperEndpoint trusting = testing::endpointOn(bus);
     trusting.requiredOwnerUid.reset();
     HelperClient fooled(trusting);
     EXPECT_TRUE(std::holds_alternative<std::string>(fooled.version()));

@@ -18,33 +18,17 @@ namespace {
 using namespace std::chrono_literals;
 using quenwick::testing::TempDir;
 using quenwick::testing::turnLoopUntil;
+using testing::errorText;
 using testing::PrivateBus;
 using ScanResult = std::variant<std::vector<uint8_t>, HelperError>;
 
-HelperEndpoint on(const PrivateBus& bus) {
-    HelperEndpoint endpoint;
-    endpoint.busAddress = bus.address();
-    return endpoint;
-}
-
-void makeSmallTree(const std::string& root) {
-    ASSERT_TRUE(quenwick::testing::makeDirs(root + "/sub"));
-    ASSERT_TRUE(quenwick::testing::writeFileOfSize(root + "/one", 5000));
-    ASSERT_TRUE(quenwick::testing::writeFileOfSize(root + "/sub/two", 9000));
-}
-
-std::string errorText(const ScanResult& result) {
-    if (auto* error = std::get_if<HelperError>(&result)) return error->describe();
-    return "(" + std::to_string(std::get<std::vector<uint8_t>>(result).size()) + " bytes)";
-}
-
 TEST(HelperSession, ScanAnswersInTheCallersLoopWhichKeepsTurningMeanwhile) {
     TempDir dir;
-    makeSmallTree(dir.path());
+    ASSERT_TRUE(testing::makeSmallTree(dir.path()));
     PrivateBus bus;
     // The authority takes a second: the loop must keep turning all that time.
     bus.setAuthorityAnswer("yes 1");
-    HelperSession session(on(bus));
+    HelperSession session(testing::endpointOn(bus));
 
     std::optional<std::optional<HelperError>> handshake;
     session.handshake(HelperIdentity::installedBuild(), [&](auto error) { handshake = error; });
@@ -80,10 +64,10 @@ TEST(HelperSession, ScanAnswersInTheCallersLoopWhichKeepsTurningMeanwhile) {
 
 TEST(HelperSession, CancelEndsAScanWithTheHelperAndOneStillFindingIt) {
     TempDir dir;
-    makeSmallTree(dir.path());
+    ASSERT_TRUE(testing::makeSmallTree(dir.path()));
     PrivateBus bus;
     bus.setAuthorityAnswer("yes 1");
-    HelperSession session(on(bus));
+    HelperSession session(testing::endpointOn(bus));
 
     // Cancelled before the helper was even found: it never reaches the helper.
     std::optional<ScanResult> early;
@@ -117,12 +101,12 @@ TEST(HelperSession, CancelEndsAScanWithTheHelperAndOneStillFindingIt) {
 
 TEST(HelperSession, HelperAnsweringAfterTheCallerGaveUpReachesNobody) {
     TempDir dir;
-    makeSmallTree(dir.path());
+    ASSERT_TRUE(testing::makeSmallTree(dir.path()));
     PrivateBus bus;
     bus.setAuthorityAnswer("yes 1");
     int callbacks = 0;
     {
-        HelperSession leaving(on(bus));
+        HelperSession leaving(testing::endpointOn(bus));
         leaving.scan(
             dir.path(), [&](int64_t, int64_t) { ++callbacks; }, [&](ScanResult) { ++callbacks; });
         turnLoopUntil([&] { return !bus.authorityCalls().empty(); }, 10s);
@@ -133,7 +117,7 @@ TEST(HelperSession, HelperAnsweringAfterTheCallerGaveUpReachesNobody) {
     EXPECT_EQ(callbacks, 0);
 
     bus.setAuthorityAnswer("yes");
-    HelperSession staying(on(bus));
+    HelperSession staying(testing::endpointOn(bus));
     std::optional<ScanResult> served;
     staying.scan(dir.path(), nullptr, [&](ScanResult r) { served = std::move(r); });
     turnLoopUntil([&] { return served.has_value(); }, 10s);
@@ -155,7 +139,7 @@ TEST(HelperSession, UnreachableBusAndClosedSessionEndEveryRequestWithAConnection
 
     PrivateBus bus;
     bus.setAuthorityAnswer("yes 5");
-    HelperSession closing(on(bus));
+    HelperSession closing(testing::endpointOn(bus));
     std::optional<ScanResult> result;
     closing.scan(dir.path(), nullptr, [&](ScanResult r) { result = std::move(r); });
     turnLoopUntil([&] { return !bus.authorityCalls().empty(); }, 10s);

@@ -240,4 +240,21 @@ bool processAlive(pid_t pid) {
     return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
 }
 
+HelperEndpoint endpointOn(const PrivateBus& bus) {
+    HelperEndpoint endpoint;
+    endpoint.busAddress = bus.address();
+    return endpoint;
+}
+
+bool makeSmallTree(const std::string& root) {
+    return quenwick::testing::makeDirs(root + "/sub") &&
+           quenwick::testing::writeFileOfSize(root + "/one", 5000) &&
+           quenwick::testing::writeFileOfSize(root + "/sub/two", 9000);
+}
+
+std::string errorText(const std::variant<std::vector<uint8_t>, HelperError>& result) {
+    if (auto* error = std::get_if<HelperError>(&result)) return error->describe();
+    return "(" + std::to_string(std::get<std::vector<uint8_t>>(result).size()) + " bytes)";
+}
+
 }  // namespace helperkit::testing

@@ -2,10 +2,14 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "HelperKit/HelperEndpoint.h"
+#include "HelperKit/HelperError.h"
 #include "TestSupport.h"
 
 // A private dbus-daemon standing in for the system bus, in a temporary folder: the system bus's
@@ -47,6 +51,15 @@ private:
     std::optional<std::string> previousAddress_;
     pid_t daemon_ = -1;
 };
+
+// The endpoint of the helper on this bus.
+HelperEndpoint endpointOn(const PrivateBus& bus);
+
+// A small folder the helper can scan: files "one" and "sub/two" below root.
+bool makeSmallTree(const std::string& root);
+
+// A scan's error as the user reads it, or "(N bytes)" for a snapshot.
+std::string errorText(const std::variant<std::vector<uint8_t>, HelperError>& result);
 
 // Waits for a child of this process to end, up to timeoutMs; its exit status, or nothing.
 std::optional<int> waitForExit(pid_t pid, int timeoutMs);

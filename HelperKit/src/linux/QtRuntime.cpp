@@ -20,8 +20,10 @@ public:
     }
 
     ~Runtime() {
+        // The context and what hangs on it die in their own thread, before it stops.
         QObject* context = context_.release();
-        QMetaObject::invokeMethod(context, [context] { delete context; });
+        QMetaObject::invokeMethod(
+            context, [context] { delete context; }, Qt::BlockingQueuedConnection);
         thread_->quit();
         thread_->wait();
     }
@@ -33,13 +35,30 @@ private:
     std::unique_ptr<QObject> context_;
 };
 
+std::mutex runtimeMutex;
+std::unique_ptr<Runtime> current;
+
+// Runs while the application object is being destroyed: the thread goes with the application
+// whose loop machinery it uses, not at some later point of process exit.
+void stopRuntime() {
+    std::unique_ptr<Runtime> stopping;
+    {
+        std::lock_guard lock(runtimeMutex);
+        stopping = std::move(current);
+    }
+}
+
 }  // namespace
 
 QObject* eventContext() {
     // A QThread's event loop needs the process's application object.
     if (QCoreApplication::instance() == nullptr) return nullptr;
-    static Runtime instance;
-    return instance.context();
+    std::lock_guard lock(runtimeMutex);
+    if (!current) {
+        current = std::make_unique<Runtime>();
+        qAddPostRoutine(stopRuntime);
+    }
+    return current->context();
 }
 
 bool runInEventThread(const std::function<void()>& fn) {

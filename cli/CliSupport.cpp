@@ -12,15 +12,16 @@
 namespace brimvale::cli {
 
 std::string absolutePath(std::string_view argument) {
-    if (!argument.empty() && argument.front() == '/') {
-        return quenwick::DeletionGuard::normalise(argument);
+    std::string joined(argument);
+    if (argument.empty() || argument.front() != '/') {
+        std::vector<char> cwd(4096);
+        while (getcwd(cwd.data(), cwd.size()) == nullptr && cwd.size() < (1u << 20)) {
+            cwd.resize(cwd.size() * 2);
+        }
+        joined = std::string(cwd.data()) + "/" + joined;
     }
-    std::vector<char> cwd(4096);
-    while (getcwd(cwd.data(), cwd.size()) == nullptr && cwd.size() < (1u << 20)) {
-        cwd.resize(cwd.size() * 2);
-    }
-    return quenwick::DeletionGuard::normalise(std::string(cwd.data()) + "/" +
-                                              std::string(argument));
+    // Kept as given when it cannot be resolved: whoever uses it meets the same failure.
+    return quenwick::DeletionGuard::resolve(joined).value_or(joined);
 }
 
 void putPath(nlohmann::ordered_json& json, const std::string& key, std::string_view bytes) {

@@ -13,8 +13,9 @@
 // aligned tables and the one-line failure. Used from the main thread unless said otherwise.
 namespace brimvale::cli {
 
-// The argument made absolute against the working directory (bytes kept; "." and ".." resolved
-// lexically, repeated slashes collapsed, no trailing slash except for "/").
+// The argument made absolute against the working directory (bytes kept; "." dropped, ".." applied
+// as the kernel applies it, repeated slashes collapsed, no trailing slash except for "/"); as
+// given, made absolute, when a link before a ".." leads nowhere.
 [[nodiscard]] std::string absolutePath(std::string_view argument);
 
 // Sets json[key] to the display form of the bytes, and, when they are not valid UTF-8, also

@@ -12,8 +12,9 @@ namespace brimvale::cli {
 
 using quenwick::utf8::display;
 
-void addRemovalOptions(CLI::App& command, RemovalArgs& args) {
-    command.add_option("PATH", args.paths, "Files or folders to remove")->required();
+void addRemovalOptions(CLI::App& command, RemovalArgs& args, bool pathsOptional) {
+    auto* paths = command.add_option("PATH", args.paths, "Files or folders to remove");
+    if (!pathsOptional) paths->required();
     command.add_flag("--yes,-y", args.yes, "Do not ask for confirmation");
     command.add_flag("--json", args.json, "Print one JSON document");
 }
@@ -65,8 +66,10 @@ bool confirmRemoval(const std::vector<PlannedRemoval>& plan, const std::string& 
 }
 
 RemovalResult refusedResult(const PlannedRemoval& planned) {
-    return {planned.path, std::nullopt, std::nullopt, *planned.verdict.blockedReason(),
-            std::nullopt};
+    RemovalResult result;
+    result.path = planned.path;
+    result.error = *planned.verdict.blockedReason();
+    return result;
 }
 
 int reportRemoval(const std::vector<RemovalResult>& results, int64_t elapsedMs,
@@ -85,6 +88,12 @@ int reportRemoval(const std::vector<RemovalResult>& results, int64_t elapsedMs,
             if (r.error) item["error"] = *r.error;
             if (r.caution) item["caution"] = *r.caution;
             if (r.stagedMs) item["stagedMs"] = *r.stagedMs;
+            if (r.remainingEntries) {
+                item["remainingEntries"] = *r.remainingEntries;
+                auto& paths = item["remainingPaths"] = nlohmann::ordered_json::array();
+                for (const auto& path : r.remainingPaths)
+                    paths.push_back(quenwick::utf8::display(path));
+            }
             list.push_back(std::move(item));
         }
         nlohmann::ordered_json document;
@@ -97,6 +106,8 @@ int reportRemoval(const std::vector<RemovalResult>& results, int64_t elapsedMs,
             std::string what = r.error ? failedText + ": " + *r.error : doneText;
             if (r.trashed) what += " " + display(*r.trashed);
             rows.push_back({display(r.path), what});
+            for (const auto& path : r.remainingPaths)
+                rows.push_back({"", "  left: " + display(path)});
         }
         printTable(rows, {false, false});
     }

@@ -19,8 +19,8 @@ struct RemovalArgs {
     bool json = false;
 };
 
-// Adds PATH..., --yes and --json to a removal verb.
-void addRemovalOptions(CLI::App& command, RemovalArgs& args);
+// Adds PATH..., --yes and --json to a removal verb (PATH required unless pathsOptional).
+void addRemovalOptions(CLI::App& command, RemovalArgs& args, bool pathsOptional = false);
 
 // One requested path with the guard's verdict on it.
 struct PlannedRemoval {
@@ -48,6 +48,9 @@ struct RemovalResult {
     std::optional<std::string> trashed;
     std::optional<std::string> error;  // absent on success
     std::optional<int64_t> stagedMs;
+    // What a deletion left behind: how many entries, and the first paths that could not go.
+    std::optional<size_t> remainingEntries;
+    std::vector<std::string> remainingPaths;
 };
 
 // The result of a path the guard refused.

@@ -55,9 +55,13 @@ int runTrash(const RemovalArgs& args) {
             continue;
         }
         const auto& o = outcomes[next++];
-        results.push_back({o.original, p.verdict.allowed()->caution(), o.trashed,
+        results.push_back({o.original,
+                           p.verdict.allowed()->caution(),
+                           o.trashed,
                            o.error ? std::optional<std::string>(o.error->message) : std::nullopt,
-                           std::nullopt});
+                           std::nullopt,
+                           std::nullopt,
+                           {}});
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - started);

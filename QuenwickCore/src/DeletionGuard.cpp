@@ -27,6 +27,8 @@ constexpr std::string_view kStructural = "Structural system folder";
 constexpr std::string_view kInsideLibrary =
     "Structural folder inside Library — clean what's inside it instead";
 constexpr std::string_view kCloudRoot = "A cloud storage provider's root folder";
+constexpr std::string_view kOwnFolder = "Brimvale's own folder — it holds deletions in progress";
+constexpr std::string_view kUnresolvable = "Can't be reached: a link on the way leads nowhere";
 
 constexpr std::string_view kCloudCaution =
     "Stored in the cloud — deleting it also removes it from your other devices";
@@ -214,6 +216,21 @@ GuardPolicy::GuardPolicy(std::string_view homeIn, std::string_view bundleIn,
     for (const auto& d : {configHome, dataHome})
         for (auto& s : spellings(d))
             appDataFolders_.push_back(s);
+    ownFolders_ = spellings(join(cacheHome, "Brimvale"));
+    erasingFolders_ = spellings(join(cacheHome, "Brimvale/Erasing"));
+
+    // A bind mount or another spelling the lists above cannot foresee still leads to the same
+    // inode: remember what each protected location is, not only what it is called.
+    for (const auto* list : {&homes_, &secretStores_, &ownFolders_, &erasingFolders_})
+        for (const auto& path : *list)
+            rememberIdentity(path);
+    for (const auto* set : {&standardFolders_, &homeAncestors_, &structuralFolders_,
+                            &homeTrashFolders_, &libraryFolders_, &cloudFolders_})
+        for (const auto& path : *set)
+            rememberIdentity(path);
+    for (const auto* list : {&kSystemLocations, &kTopLevelFolders})
+        for (auto path : *list)
+            rememberIdentity(std::string(path));
 }
 
 bool GuardPolicy::isTrashFolder(const std::string& p,
@@ -243,6 +260,10 @@ std::optional<std::string> GuardPolicy::blockReason(
     if (homeAncestors_.count(p) != 0) return std::string(kStructural);
     for (const auto& secret : secretStores_)
         if (hasPrefixFolder(p, secret)) return std::string(kSecrets);
+    for (const auto& own : ownFolders_)
+        if (p == own) return std::string(kOwnFolder);
+    for (const auto& erasing : erasingFolders_)
+        if (hasPrefixFolder(p, erasing)) return std::string(kOwnFolder);
     if (!appBundle.empty() && hasPrefixFolder(p, appBundle)) return std::string(kItself);
     if (isRunningApp && isRunningApp(p)) return std::string(kRunning);
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
@@ -310,17 +331,27 @@ GuardVerdict GuardPolicy::check(std::string_view path) const {
     // A NUL byte would cut the path short at the system call, far from what was judged.
     if (path.empty() || path.front() != '/' || path.find('\0') != std::string_view::npos)
         return GuardVerdict(GuardVerdict::Blocked{std::string(kNotAbsolute)});
-    const std::string p = DeletionGuard::normalise(path);
+    // ".." after a link is applied as the kernel applies it, so the path judged here is the path
+    // the removal acts on.
+    const auto resolved = resolveDotDot(path);
+    if (!resolved) return GuardVerdict(GuardVerdict::Blocked{std::string(kUnresolvable)});
+    const std::string& p = *resolved;
     auto verdict = judgeText(p);
     if (verdict.blocked) return GuardVerdict(GuardVerdict::Blocked{*verdict.blocked});
     if (p != "/") {
+        const auto judgeAlso = [&](const std::string& spelling) {
+            const auto other = judgeText(spelling);
+            if (!verdict.caution) verdict.caution = other.caution;
+            return other.blocked;
+        };
         // Links before the last component are followed: the real place is judged as well.
         const std::string parent = parentPath(p);
-        if (auto real = realPath(parent); real && *real != parent) {
-            const auto viaReal = judgeText(join(*real, lastComponent(p)));
-            if (viaReal.blocked) return GuardVerdict(GuardVerdict::Blocked{*viaReal.blocked});
-            if (!verdict.caution) verdict.caution = viaReal.caution;
-        }
+        if (auto real = realPath(parent); real && *real != parent)
+            if (auto reason = judgeAlso(join(*real, lastComponent(p))))
+                return GuardVerdict(GuardVerdict::Blocked{*reason});
+        // A protected location under another name (a bind mount) is judged as that location.
+        if (auto same = sameAsProtected(p); same && *same != p)
+            if (auto reason = judgeAlso(*same)) return GuardVerdict(GuardVerdict::Blocked{*reason});
         if (isMountPoint(p)) return GuardVerdict(GuardVerdict::Blocked{std::string(kWholeVolume)});
     }
     return GuardVerdict(GuardedRemoval(p, std::move(verdict.caution), shared_from_this()));
@@ -379,6 +410,10 @@ std::string DeletionGuard::normalise(std::string_view path) {
         out += part;
     }
     return out;
+}
+
+std::optional<std::string> DeletionGuard::resolve(std::string_view path) {
+    return detail::resolveDotDot(path);
 }
 
 const std::set<std::string>& DeletionGuard::regenerableDotFolders() {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -34,6 +37,11 @@ private:
                                            const std::vector<std::string_view>& parts) const;
     std::optional<std::string> cautionFor(const std::string& p, const std::string& parent) const;
     bool isTrashFolder(const std::string& p, const std::vector<std::string_view>& parts) const;
+    // The protected location the target or one of its ancestors is (same device and inode,
+    // whatever the spelling: a bind mount or a hard-linked folder), with the rest of the path
+    // appended; nullopt when none is.
+    std::optional<std::string> sameAsProtected(const std::string& p) const;
+    void rememberIdentity(const std::string& path);
 
     std::vector<std::string> homes_;  // the home as given, and its real path when that differs
     std::set<std::string> standardFolders_;
@@ -46,9 +54,17 @@ private:
     std::vector<std::string> homeLibraries_;   // home + "/Library" for every spelling
     std::vector<std::string> appDataFolders_;  // $XDG_CONFIG_HOME, $XDG_DATA_HOME
     std::vector<std::string> homeTrashes_;     // $XDG_DATA_HOME/Trash
+    std::vector<std::string> ownFolders_;      // $XDG_CACHE_HOME/Brimvale
+    std::vector<std::string> erasingFolders_;  // $XDG_CACHE_HOME/Brimvale/Erasing
+    // Device and inode of every protected location that exists, with the location's path.
+    std::map<std::pair<dev_t, ino_t>, std::string> identities_;
 };
 
 // Path helpers shared by the guard, the Trash mover and the eraser.
+// The path with "." and repeated slashes dropped and each ".." applied the way the kernel applies
+// it: after a symbolic link, to the parent of the link's target. nullopt when such a link leads
+// nowhere (the kernel would not resolve the path either).
+std::optional<std::string> resolveDotDot(std::string_view absolutePath);
 std::vector<std::string_view> splitPath(std::string_view path);
 std::string parentPath(const std::string& normalised);
 std::string lastComponent(const std::string& normalised);

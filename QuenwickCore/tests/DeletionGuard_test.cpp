@@ -47,6 +47,8 @@ constexpr const char* kToolFolder = "Settings or data for a developer tool";
 constexpr const char* kHistory =
     "Version history of a project. Anything not pushed elsewhere is lost";
 constexpr const char* kSettingsFile = "A settings file for your shell or developer tools";
+constexpr const char* kOwnFolder = "Brimvale's own folder — it holds deletions in progress";
+constexpr const char* kUnresolvable = "Can't be reached: a link on the way leads nowhere";
 
 // "blocked: reason", "allowed" or "allowed: caution", so a table of expectations reads plainly.
 std::string describe(const GuardVerdict& v) {
@@ -342,6 +344,68 @@ TEST_F(GuardOnDisk, LinksBeforeTheLastComponentAreFollowed) {
     EXPECT_EQ(describe(g.check(links + "/keys/id_rsa")), blocked(kSecrets));
     EXPECT_EQ(describe(g.check(links + "/dangling")), allowed());
     EXPECT_EQ(describe(g.check(links + "/etc-link/../x")), allowed());
+}
+
+TEST_F(GuardOnDisk, DotDotAfterALinkIsJudgedWhereTheKernelGoes) {
+    // a/link -> b/c: a/link/../f is b/f to the kernel, never a/f.
+    const std::string a = home + "/work/a", b = home + "/work/b";
+    ASSERT_TRUE(makeDirs(a));
+    ASSERT_TRUE(makeDirs(b + "/c"));
+    ASSERT_TRUE(writeFile(a + "/f", "a"));
+    ASSERT_TRUE(writeFile(b + "/f", "b"));
+    ASSERT_EQ(symlink((b + "/c").c_str(), (a + "/link").c_str()), 0);
+    ASSERT_EQ(symlink((home + "/.ssh/keys").c_str(), (a + "/to-ssh").c_str()), 0);
+    ASSERT_EQ(symlink("/nowhere/at/all", (a + "/dangling").c_str()), 0);
+    ASSERT_TRUE(makeDirs(home + "/.ssh/keys"));
+    const auto g = guard();
+    const auto v = g.check(a + "/link/../f");
+    ASSERT_TRUE(v.isAllowed());
+    EXPECT_EQ(v.allowed()->path(), b + "/f");
+    EXPECT_EQ(describe(g.check(a + "/to-ssh/../id_rsa")), blocked(kSecrets));
+    EXPECT_EQ(describe(g.check(a + "/dangling/../f")), blocked(kUnresolvable));
+    // A ".." after an ordinary folder is still folded as text.
+    EXPECT_EQ(g.check(a + "/x/../f").allowed()->path(), a + "/f");
+    EXPECT_EQ(DeletionGuard::resolve(a + "/link/./../c/"), b + "/c");
+}
+
+TEST_F(GuardOnDisk, ProtectedFoldersBindMountedElsewhereAreJudgedAsThemselves) {
+    if (!testing::canMountPrivateTmpfs()) GTEST_SKIP() << "cannot make a mount namespace here";
+    ASSERT_TRUE(makeDirs(home + "/.ssh"));
+    ASSERT_TRUE(writeFile(home + "/.ssh/id_rsa", "key"));
+    ASSERT_TRUE(makeDirs(home + "/Documents/old"));
+    const std::string mounts = root / "mounts";
+    for (const auto* name : {"/ssh", "/docs", "/home", "/etc", "/plain"})
+        ASSERT_TRUE(makeDirs(mounts + name));
+    ASSERT_TRUE(makeDirs(root / "plain/sub"));
+    const auto result = testing::runInChild([&]() -> std::string {
+        for (const auto& [source, target] : std::vector<std::pair<std::string, std::string>>{
+                 {home + "/.ssh", mounts + "/ssh"},
+                 {home + "/Documents", mounts + "/docs"},
+                 {home, mounts + "/home"},
+                 {"/etc", mounts + "/etc"},
+                 {root / "plain", mounts + "/plain"}})
+            if (!testing::bindMountPrivately(source, target)) return "no bind mount";
+        const auto g = DeletionGuard::live();
+        std::string out;
+        for (const auto* path : {"/ssh/id_rsa", "/docs", "/docs/old", "/home/Documents", "/home/x",
+                                 "/etc/passwd", "/plain/sub"})
+            out += describe(g.check(mounts + path)) + "|";
+        return out;
+    });
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(*result, blocked(kSecrets) + "|" + blocked(kStandard) + "|" + allowed() + "|" +
+                           blocked(kStandard) + "|" + allowed() + "|" + blocked(kSystem) + "|" +
+                           allowed() + "|");
+}
+
+TEST_F(GuardOnDisk, TheErasingFolderAndItsParentAreBrimvalesOwn) {
+    ASSERT_TRUE(makeDirs(cache + "/Brimvale/Erasing/0-pending"));
+    ASSERT_TRUE(makeDirs(cache + "/Brimvale/thumbnails"));
+    const auto g = guard();
+    EXPECT_EQ(describe(g.check(cache + "/Brimvale")), blocked(kOwnFolder));
+    EXPECT_EQ(describe(g.check(cache + "/Brimvale/Erasing")), blocked(kOwnFolder));
+    EXPECT_EQ(describe(g.check(cache + "/Brimvale/Erasing/0-pending")), blocked(kOwnFolder));
+    EXPECT_EQ(describe(g.check(cache + "/Brimvale/thumbnails")), allowed());
 }
 
 TEST_F(GuardOnDisk, HomeReachedThroughALinkIsProtectedInBothSpellings) {

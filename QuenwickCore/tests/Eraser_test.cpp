@@ -237,6 +237,60 @@ TEST_F(EraserTest, FoldersTheOwnerMayNotWriteAreStillErased) {
     EXPECT_EQ(result, std::optional<std::string>("ok|gone|0"));
 }
 
+TEST_F(EraserTest, DotDotAfterALinkErasesTheFileTheKernelNames) {
+    // a/link -> b/c: "a/link/../f" names b/f, and a/f is someone else's file.
+    ASSERT_TRUE(makeDirs(work + "/a"));
+    ASSERT_TRUE(makeDirs(work + "/b/c"));
+    ASSERT_TRUE(writeFile(work + "/a/f", "keep"));
+    ASSERT_TRUE(writeFile(work + "/b/f", "erase"));
+    ASSERT_EQ(symlink((work + "/b/c").c_str(), (work + "/a/link").c_str()), 0);
+    Eraser eraser(staging);
+    const auto outcomes = erase(eraser, {allow(work + "/a/link/../f")});
+    eraser.waitUntilIdle();
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_FALSE(outcomes[0].error);
+    EXPECT_EQ(readAll(work + "/a/f"), "keep");
+    EXPECT_FALSE(exists(work + "/b/f"));
+}
+
+TEST_F(EraserTest, WhatCannotBeDeletedIsReportedSetApartAndListed) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make a folder another user cannot empty";
+    // An ordinary user erases a folder of theirs that holds a root-owned folder with a file.
+    const std::string shared = root / "shared";
+    ASSERT_TRUE(makeDirs(shared + "/user/.cache"));
+    ASSERT_TRUE(makeDirs(shared + "/user/old/locked"));
+    ASSERT_TRUE(writeFile(shared + "/user/old/locked/file", "root's"));
+    ASSERT_TRUE(writeFile(shared + "/user/old/mine", "mine"));
+    for (const auto* path : {"/user", "/user/.cache", "/user/old", "/user/old/mine"})
+        ASSERT_EQ(chown((shared + path).c_str(), 65534, 65534), 0);
+    const auto result = testing::runInChild([&] {
+        if (!testing::dropPrivileges()) return std::string("no drop");
+        const std::string userHome = shared + "/user";
+        setenv("HOME", userHome.c_str(), 1);
+        setenv("XDG_CACHE_HOME", (userHome + "/.cache").c_str(), 1);
+        const auto verdict = DeletionGuard::live().check(userHome + "/old");
+        if (!verdict.isAllowed()) return "blocked: " + *verdict.blockedReason();
+        Eraser eraser(userHome + "/.cache/Brimvale/Erasing");
+        auto outcomes = eraser.erase({*verdict.allowed()});
+        eraser.waitUntilIdle();
+        const auto& list = std::get<std::vector<EraseOutcome>>(outcomes);
+        std::string out = list[0].error ? "error" : "staged";
+        for (const auto& r : eraser.takeRemains()) {
+            out +=
+                "|" + std::to_string(r.entries) + "|" + std::to_string(r.url == userHome + "/old");
+            for (const auto& path : r.firstPaths)
+                out += "|" + path.substr(path.rfind("-old/") + 1);
+        }
+        // Set apart: a plain resume leaves it, the listing shows it.
+        eraser.resumePending();
+        eraser.waitUntilIdle();
+        for (const auto& item : eraser.pending())
+            out += "|pending " + std::to_string(item.remains) + " " + std::to_string(item.entries);
+        return out;
+    });
+    EXPECT_EQ(result, std::optional<std::string>("staged|3|1|old/locked/file|pending 1 3"));
+}
+
 // A second file system: a tmpfs mounted in a private namespace of a child.
 class EraserOnOtherVolume : public EraserTest {
 protected:
@@ -274,7 +328,7 @@ TEST_F(EraserOnOtherVolume, ItemOnAnotherVolumeIsDeletedInPlace) {
     EXPECT_EQ(text, "ok|in place|gone|k");
 }
 
-TEST_F(EraserOnOtherVolume, DeletionNeverEntersAMountInsideTheTree) {
+TEST_F(EraserOnOtherVolume, FolderHoldingAMountIsRefusedAndKeepsIt) {
     ASSERT_TRUE(makeDirs(work + "/tree/sub"));
     ASSERT_TRUE(writeFile(work + "/tree/sub/f", "f"));
     // The volume is mounted inside the tree that is erased.
@@ -286,13 +340,12 @@ TEST_F(EraserOnOtherVolume, DeletionNeverEntersAMountInsideTheTree) {
         auto result = eraser.erase({allow(work + "/tree")});
         const auto& o = std::get<std::vector<EraseOutcome>>(result)[0];
         eraser.waitUntilIdle();
-        // The tree left its place; what the mount holds was not touched.
-        std::string precious;
-        for (const auto& name : entries(staging))
-            precious += readAll(staging + "/" + name + "/mnt/precious");
-        return std::string(o.error ? "error" : "ok") + "|" + precious;
+        // Refused: the tree stays with its mount, nothing was carried into the staging folder.
+        return (o.error ? o.error->message : std::string("ok")) + "|" +
+               std::to_string(entries(staging).size()) + "|" + readAll(volume + "/precious") + "|" +
+               readAll(work + "/tree/sub/f");
     });
-    EXPECT_EQ(text, "ok|precious");
+    EXPECT_EQ(text, "Holds a mounted volume at " + volume + " — unmount it first|0|precious|f");
 }
 
 TEST_F(EraserOnOtherVolume, ReadOnlyVolumeIsReportedAndNothingIsDeleted) {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -11,10 +12,14 @@
 
 // DeletionGuard decides, for one absolute path, whether the user may remove it at all and whether
 // the removal deserves a warning. It never removes anything and never throws. Paths are judged
-// after normalisation ("." dropped, ".." folded, repeated slashes collapsed, no trailing "/"); a
+// after resolution ("." dropped, repeated slashes collapsed, no trailing "/", and ".." applied as
+// the kernel applies it: after a symbolic link, to the parent of the link's target), and the
+// allowed removal carries that resolved path, so verdict and removal concern the same item. A
 // symbolic link as the last component is judged as the link itself, while links earlier in the
-// path are followed and the real location is judged too, so a harmless-looking spelling cannot
-// reach a protected place. A mount point of another volume counts as a whole volume.
+// path are followed and the real location is judged too, and a target or folder above it that is
+// a protected location under another name (same device and inode: a bind mount) is judged as that
+// location, so a harmless-looking spelling cannot reach a protected place. A mount point of
+// another volume counts as a whole volume.
 //
 // A value type, immutable after construction; copies share their lists. check() may be called from
 // any thread. live() reads the machine once (home, user folders, running programs): make a fresh
@@ -60,8 +65,13 @@ public:
     const std::string& home() const;
     const std::string& appBundle() const;
 
-    // Lexical normalisation of an absolute path (see above). Bytes are kept as they are.
+    // Lexical normalisation of an absolute path: "." dropped, ".." folded as text, repeated
+    // slashes collapsed. Bytes are kept as they are.
     [[nodiscard]] static std::string normalise(std::string_view absolutePath);
+
+    // The resolution the guard judges (see above); nullopt when a link before a ".." leads
+    // nowhere, so the kernel could not resolve the path either.
+    [[nodiscard]] static std::optional<std::string> resolve(std::string_view absolutePath);
 
     // Hidden folders directly in the home folder that tools rebuild by themselves.
     static const std::set<std::string>& regenerableDotFolders();

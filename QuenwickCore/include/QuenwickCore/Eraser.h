@@ -25,7 +25,13 @@
 //
 // Every item is checked by its guard again just before it is renamed (and, when deleted in place,
 // again just before the deletion starts). The deletion never follows a symbolic link and never
-// leaves the file system the item is on.
+// leaves the file system the item is on. A folder that holds a mount point is refused, so the
+// mount is never carried away.
+//
+// What a deletion could not remove (a folder of another owner, a busy mount) is reported by
+// takeRemains(). A staged item with such remains is renamed "Remains-..." in the staging folder:
+// resumePending() no longer retries it by itself, pending() lists it, and
+// resumePending(Retry::remainsToo) tries it again when asked.
 //
 // Shared object (std::shared_ptr); all members are thread-safe. Background deletions run one item
 // at a time, each on several threads. Destroying the eraser stops the background work at the next
@@ -41,6 +47,24 @@ struct EraseOutcome {
     // From the start of erase() until this item had left its place (renamed into the staging
     // folder) or, when deleted in place, until its deletion was scheduled.
     std::chrono::steady_clock::duration elapsed{};
+};
+
+// What one deletion left behind.
+struct EraseRemains {
+    std::string url;       // the removal's path (for an item of an earlier run, its staged path)
+    std::string location;  // where the remains are now: the staged path, or url when in place
+    size_t entries = 0;    // files and folders left, the item itself included
+    std::vector<std::string> firstPaths;  // the first few of them (full paths) that could not go
+};
+
+// One item in the staging folder.
+struct PendingErase {
+    std::string path;  // in the staging folder
+    // False for an item whose deletion was interrupted (retried by every resumePending()), true
+    // for one whose deletion ran and left remains.
+    bool remains = false;
+    size_t entries = 0;
+    std::vector<std::string> firstPaths;
 };
 
 class Eraser {
@@ -62,8 +86,16 @@ public:
     [[nodiscard]] std::variant<std::vector<EraseOutcome>, std::error_code> erase(
         const std::vector<GuardedRemoval>& removals);
 
-    // Schedules the deletion of everything left in the staging folder by an earlier run.
-    void resumePending();
+    enum class Retry { interruptedOnly, remainsToo };
+    // Schedules the deletion of what an earlier run left in the staging folder: the interrupted
+    // items and, when asked, the remains of deletions that failed.
+    void resumePending(Retry which = Retry::interruptedOnly);
+
+    // Everything in the staging folder now, by name. Reads the disk; call it while idle.
+    [[nodiscard]] std::vector<PendingErase> pending() const;
+
+    // The remains of every deletion finished since the last call, in the order they finished.
+    [[nodiscard]] std::vector<EraseRemains> takeRemains();
 
     // Returns once every deletion scheduled so far has finished (at once when none is pending).
     void waitUntilIdle();
@@ -85,6 +117,7 @@ private:
     std::condition_variable idle_;
     std::deque<std::shared_ptr<Task>> queue_;
     size_t pending_ = 0;
+    std::vector<EraseRemains> remains_;
     std::atomic<bool> stop_{false};
     std::thread worker_;
 };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <utility>
 
 #include "GuardPolicy.h"
 #include "QuenwickCore/UserFolders.h"
@@ -25,12 +26,15 @@ struct Eraser::Task {
     std::shared_ptr<UniqueFd> folder;  // the staging folder, or the item's own folder
     std::string name;
     std::optional<GuardedRemoval> inPlace;  // set when the item is deleted where it is
+    std::string url;                        // what the remains are reported as
 };
 
 namespace {
 
 constexpr size_t kNameMax = 255;
 constexpr size_t kUuidLength = 36;
+constexpr size_t kRemainsPaths = 5;
+constexpr std::string_view kRemainsPrefix = "Remains-";
 
 std::string newUuid() {
     unsigned char bytes[16];
@@ -61,6 +65,35 @@ bool isStagedName(std::string_view name) {
         if (!hyphen && !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
     }
     return true;
+}
+
+bool isRemainsName(std::string_view name) {
+    return name.substr(0, kRemainsPrefix.size()) == kRemainsPrefix &&
+           isStagedName(name.substr(kRemainsPrefix.size()));
+}
+
+std::vector<std::string> stagedNames(int stagingFd, bool withRemains) {
+    std::vector<std::string> names;
+    const int listFd = openat(stagingFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0) return names;
+    DIR* dir = fdopendir(listFd);
+    if (dir == nullptr) {
+        close(listFd);
+        return names;
+    }
+    while (const dirent* e = readdir(dir))
+        if (isStagedName(e->d_name) || (withRemains && isRemainsName(e->d_name)))
+            names.emplace_back(e->d_name);
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+detail::TreeRemains remainsOf(int folderFd, const std::string& folder, const std::string& name) {
+    auto remains = detail::surveyRemains(folderFd, name, kRemainsPaths);
+    for (auto& path : remains.firstPaths)
+        path = detail::joinPath(folder, path);
+    return remains;
 }
 
 bool isTrashFolderName(const std::string& path) {
@@ -147,7 +180,8 @@ std::variant<std::vector<EraseOutcome>, std::error_code> Eraser::erase(
             if (renameat(item.parent->get(), item.name.c_str(), staging->get(),
                          stagedName.c_str()) == 0) {
                 dropTrashInfo(item);
-                tasks.push_back(std::make_shared<Task>(Task{staging, stagedName, std::nullopt}));
+                tasks.push_back(std::make_shared<Task>(
+                    Task{staging, stagedName, std::nullopt, removal.path()}));
                 outcome.elapsed = std::chrono::steady_clock::now() - start;
                 continue;
             }
@@ -166,7 +200,8 @@ std::variant<std::vector<EraseOutcome>, std::error_code> Eraser::erase(
             outcome.error = RemovalError::fromErrno(EACCES);
         } else {
             outcome.deletedInPlace = true;
-            tasks.push_back(std::make_shared<Task>(Task{item.parent, item.name, removal}));
+            tasks.push_back(
+                std::make_shared<Task>(Task{item.parent, item.name, removal, removal.path()}));
         }
         outcome.elapsed = std::chrono::steady_clock::now() - start;
     }
@@ -177,24 +212,33 @@ std::variant<std::vector<EraseOutcome>, std::error_code> Eraser::erase(
     return outcomes;
 }
 
-void Eraser::resumePending() {
+void Eraser::resumePending(Retry which) {
     const int raw = open(staging_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (raw < 0) return;
     auto staging = std::make_shared<UniqueFd>(raw);
-    const int listFd = openat(raw, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0) return;
-    DIR* dir = fdopendir(listFd);
-    if (dir == nullptr) {
-        close(listFd);
-        return;
+    for (auto& name : stagedNames(raw, which == Retry::remainsToo)) {
+        std::string url = detail::joinPath(staging_, name);
+        schedule(std::make_shared<Task>(Task{staging, std::move(name), std::nullopt, url}));
     }
-    std::vector<std::string> names;
-    while (const dirent* e = readdir(dir))
-        if (isStagedName(e->d_name)) names.emplace_back(e->d_name);
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    for (auto& name : names)
-        schedule(std::make_shared<Task>(Task{staging, std::move(name), std::nullopt}));
+}
+
+std::vector<PendingErase> Eraser::pending() const {
+    std::vector<PendingErase> items;
+    const int raw = open(staging_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (raw < 0) return items;
+    const UniqueFd staging(raw);
+    for (const auto& name : stagedNames(raw, true)) {
+        auto remains = remainsOf(raw, staging_, name);
+        if (remains.entries == 0) continue;  // gone meanwhile
+        items.push_back({detail::joinPath(staging_, name), isRemainsName(name), remains.entries,
+                         std::move(remains.firstPaths)});
+    }
+    return items;
+}
+
+std::vector<EraseRemains> Eraser::takeRemains() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(remains_, {});
 }
 
 void Eraser::schedule(std::shared_ptr<Task> task) {
@@ -241,11 +285,28 @@ void Eraser::perform(Task& task) {
         if (!task.inPlace->recheckAt(detail::joinPath(realFolder, task.name)).isAllowed()) return;
         if (detail::isMountRootAt(folder, task.name)) return;
         PinnedItem item{task.folder, task.name, realFolder, {}};
-        detail::removeTreeAt(folder, task.name, threads_, &stop_);
+        const bool gone = detail::removeTreeAt(folder, task.name, threads_, &stop_);
         dropTrashInfo(item);
+        if (gone || stop_) return;
+        auto left = remainsOf(folder, realFolder, task.name);
+        if (left.entries == 0) return;
+        std::lock_guard lock(mutex_);
+        remains_.push_back({task.url, detail::joinPath(realFolder, task.name), left.entries,
+                            std::move(left.firstPaths)});
         return;
     }
-    detail::removeTreeAt(folder, task.name, threads_, &stop_);
+    if (detail::removeTreeAt(folder, task.name, threads_, &stop_) || stop_) return;
+    // What is left is set apart, so later runs do not retry it silently, and reported.
+    std::string name = task.name;
+    if (!isRemainsName(name)) {
+        const std::string renamed = (std::string(kRemainsPrefix) + name).substr(0, kNameMax);
+        if (renameat(folder, name.c_str(), folder, renamed.c_str()) == 0) name = renamed;
+    }
+    auto left = remainsOf(folder, staging_, name);
+    if (left.entries == 0) return;
+    std::lock_guard lock(mutex_);
+    remains_.push_back(
+        {task.url, detail::joinPath(staging_, name), left.entries, std::move(left.firstPaths)});
 }
 
 }  // namespace quenwick

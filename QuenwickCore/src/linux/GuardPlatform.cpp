@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -96,6 +97,50 @@ std::vector<std::string> allHomes() {
 }
 
 }  // namespace
+
+std::optional<std::string> resolveDotDot(std::string_view path) {
+    std::string out;  // empty for "/"
+    for (auto piece : splitPath(path)) {
+        if (piece == ".") continue;
+        if (piece != "..") {
+            out += '/';
+            out += piece;
+            continue;
+        }
+        if (out.empty()) continue;
+        struct stat st;
+        if (lstat(out.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            auto real = realPath(out);
+            if (!real) return std::nullopt;
+            out = *real == "/" ? std::string() : *real;
+        }
+        out.erase(std::min(out.size(), out.rfind('/')));
+    }
+    return out.empty() ? std::string("/") : out;
+}
+
+void GuardPolicy::rememberIdentity(const std::string& path) {
+    struct stat st;
+    if (path == "/" || stat(path.c_str(), &st) != 0) return;
+    identities_.emplace(std::make_pair(st.st_dev, st.st_ino), path);
+}
+
+std::optional<std::string> GuardPolicy::sameAsProtected(const std::string& p) const {
+    if (identities_.empty()) return std::nullopt;
+    const auto find = [&](const struct stat& st) -> const std::string* {
+        const auto it = identities_.find({st.st_dev, st.st_ino});
+        return it == identities_.end() ? nullptr : &it->second;
+    };
+    struct stat st;
+    // The target itself is what it is, link or not; the folders above it are followed.
+    if (lstat(p.c_str(), &st) == 0)
+        if (const auto* location = find(st)) return *location;
+    for (std::string folder = parentPath(p); folder != "/"; folder = parentPath(folder)) {
+        if (stat(folder.c_str(), &st) != 0) continue;
+        if (const auto* location = find(st)) return *location + p.substr(folder.size());
+    }
+    return std::nullopt;
+}
 
 bool isDirectory(const std::string& path) {
     struct stat st;

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <optional>
+#include <sstream>
 
 #include "GuardPolicy.h"
 
@@ -79,6 +82,31 @@ bool isMountRootAt(int dirFd, const std::string& name) {
     return item.stx_dev_major != folder.stx_dev_major || item.stx_dev_minor != folder.stx_dev_minor;
 }
 
+std::optional<std::string> mountBelow(const std::string& folder) {
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+        // id parent major:minor root mount-point ...; the mount point escapes " \t\n\\" as octal.
+        std::istringstream fields(line);
+        std::string skip, escaped;
+        if (!(fields >> skip >> skip >> skip >> skip >> escaped)) continue;
+        std::string point;
+        for (size_t i = 0; i < escaped.size(); ++i) {
+            if (escaped[i] == '\\' && i + 3 < escaped.size()) {
+                const std::string octal = escaped.substr(i + 1, 3);
+                if (octal.find_first_not_of("01234567") == std::string::npos) {
+                    point += static_cast<char>(std::stoi(octal, nullptr, 8));
+                    i += 3;
+                    continue;
+                }
+            }
+            point += escaped[i];
+        }
+        if (point.size() > folder.size() && hasPrefixFolder(point, folder)) return point;
+    }
+    return std::nullopt;
+}
+
 bool isMountPoint(const std::string& path) {
     if (path == "/") return true;
     const int fd = ::open(parentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -104,6 +132,11 @@ std::variant<PinnedItem, RemovalError> pinForRemoval(const GuardedRemoval& remov
         return RemovalError::fromErrno(errno);
     if (S_ISDIR(item.status.st_mode) && isMountRootAt(fd, item.name))
         return RemovalError::blocked("A whole volume can't be moved to the Trash");
+    // Moving a folder takes the mounts inside it along, and deleting cannot enter them.
+    if (S_ISDIR(item.status.st_mode))
+        if (auto mount = mountBelow(joinPath(item.realParent, item.name)))
+            return RemovalError::blocked("Holds a mounted volume at " + *mount +
+                                         " — unmount it first");
     return item;
 }
 

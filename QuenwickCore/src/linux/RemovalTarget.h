@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -53,6 +54,9 @@ struct PinnedItem {
 
 // True when name inside dirFd is a directory at the root of a mount other than dirFd's.
 [[nodiscard]] bool isMountRootAt(int dirFd, const std::string& name);
+
+// The first mount point strictly below folder (a real path), as the mount table lists it.
+[[nodiscard]] std::optional<std::string> mountBelow(const std::string& folder);
 
 // The order to work through a request in: deeper paths before the folders holding them (so a
 // child and its parent in one request both succeed), each path once. order lists the indices

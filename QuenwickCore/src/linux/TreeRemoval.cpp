@@ -246,6 +246,50 @@ private:
 
 }  // namespace
 
+TreeRemains surveyRemains(int parentFd, const std::string& name, size_t maxPaths) {
+    TreeRemains remains;
+    struct stat st;
+    if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return remains;
+    struct Pending {
+        std::shared_ptr<UniqueFd> holder;
+        std::string name;
+        std::string path;
+    };
+    // Depth first from a stack: a folder's descriptor lives while entries of it wait, so only the
+    // folders on the current branch are open, and a deep chain costs no call stack.
+    std::vector<Pending> stack;
+    auto parent = std::make_shared<UniqueFd>(fcntl(parentFd, F_DUPFD_CLOEXEC, 0));
+    if (!parent->valid()) return remains;
+    stack.push_back({parent, name, name});
+    MountIdentity mount;
+    bool haveMount = false;
+    while (!stack.empty()) {
+        const Pending item = std::move(stack.back());
+        stack.pop_back();
+        ++remains.entries;
+        const auto leaf = [&] {
+            if (remains.firstPaths.size() < maxPaths) remains.firstPaths.push_back(item.path);
+        };
+        const int fd = openat(item.holder->get(), item.name.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            leaf();
+            continue;
+        }
+        auto folder = std::make_shared<UniqueFd>(fd);
+        if (!haveMount) haveMount = MountIdentity::of(fd, mount);
+        if (!haveMount || !mount.contains(fd)) {
+            leaf();
+            continue;
+        }
+        auto children = listFolder(fd);
+        if (children.empty()) leaf();
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            stack.push_back({folder, it->name, item.path + "/" + it->name});
+    }
+    return remains;
+}
+
 bool removeTreeAt(int parentFd, const std::string& name, int threads,
                   const std::atomic<bool>* cancel) {
     struct stat st;

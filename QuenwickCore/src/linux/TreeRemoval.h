@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 // The recursive deletion behind the eraser. Works only through descriptors (openat/unlinkat with
 // O_NOFOLLOW): a symbolic link is removed as itself and never followed, a folder replaced by a link
@@ -16,5 +18,15 @@ namespace quenwick::detail {
 // nothing is left at name.
 bool removeTreeAt(int parentFd, const std::string& name, int threads,
                   const std::atomic<bool>* cancel = nullptr);
+
+// What is left at name inside parentFd: every entry counted once (the item itself included), a
+// folder that cannot be listed or that is another mount counted as one and not entered, and the
+// paths (relative to parentFd, name first) of the first maxPaths entries that have nothing left
+// below them, the ones that stopped the deletion.
+struct TreeRemains {
+    size_t entries = 0;
+    std::vector<std::string> firstPaths;
+};
+[[nodiscard]] TreeRemains surveyRemains(int parentFd, const std::string& name, size_t maxPaths);
 
 }  // namespace quenwick::detail

@@ -160,7 +160,9 @@ bool dropPrivileges() {
            geteuid() == 65534;
 }
 
-bool mountPrivateTmpfs(const std::string& dir, const std::string& options) {
+namespace {
+
+bool enterPrivateMountNamespace() {
     if (geteuid() == 0) {
         if (unshare(CLONE_NEWNS) != 0) return false;
     } else {
@@ -175,8 +177,19 @@ bool mountPrivateTmpfs(const std::string& dir, const std::string& options) {
                        std::to_string(gid) + " " + std::to_string(gid) + " 1"))
             return false;
     }
-    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+    return mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+}  // namespace
+
+bool mountPrivateTmpfs(const std::string& dir, const std::string& options) {
+    if (!enterPrivateMountNamespace()) return false;
     return mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+bool bindMountPrivately(const std::string& source, const std::string& target) {
+    if (!enterPrivateMountNamespace()) return false;
+    return mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
 }
 
 bool mountPrivateImage(const std::string& dir, const std::string& imageDir, const std::string& mkfs,

@@ -50,6 +50,10 @@ bool mountPrivateTmpfs(const std::string& dir, const std::string& options = "siz
 bool mountPrivateImage(const std::string& dir, const std::string& imageDir, const std::string& mkfs,
                        int64_t bytes);
 
+// In a child: enter a private mount namespace (as mountPrivateTmpfs) and bind-mount source on
+// target. True on success.
+bool bindMountPrivately(const std::string& source, const std::string& target);
+
 // In a child, as root: enter a private mount namespace and mount a fresh btrfs (a sparse image
 // file in imageDir, on a loop device that is freed when the namespace ends) on dir, for tests
 // of extents shared between files. False when mkfs.btrfs, loop devices or btrfs are missing.

@@ -23,11 +23,6 @@ struct HistoryArgs {
     bool quiet = false;
 };
 
-// A summary in its daily file's own shape (keys in order, exact integers).
-nlohmann::ordered_json summaryJson(const quenwick::TideSummary& summary) {
-    return nlohmann::ordered_json::parse(summary.toJson());
-}
-
 std::string localTime(double date) {
     const auto seconds = static_cast<time_t>(date);
     std::tm local{};
@@ -41,10 +36,15 @@ std::string localTime(double date) {
 int runHistory(const HistoryArgs& args) {
     const auto history = quenwick::TideHistory::standard().load();
     if (args.json) {
-        auto list = nlohmann::ordered_json::array();
-        for (const auto& summary : history)
-            list.push_back(summaryJson(summary));
-        printJson(list);
+        // Each summary in its daily file's own shape (keys in order, exact integers), written as
+        // it is encoded: building a JSON value of each first would cost time quadratic in the
+        // folders of a summary.
+        std::string list = "[";
+        for (const auto& summary : history) {
+            if (list.size() > 1) list += ',';
+            list += summary.toJson();
+        }
+        std::cout << list << "]\n";
         return kExitOk;
     }
     if (history.empty()) {
@@ -90,7 +90,7 @@ int runRecord(const HistoryArgs& args) {
     }
     const auto& summary = *recording.summary;
     if (args.recordJson) {
-        printJson(summaryJson(summary));
+        std::cout << summary.toJson() << '\n';
     } else {
         std::cout << "Recorded " << localTime(summary.date) << ": "
                   << quenwick::formatBytes(summary.volumeUsed) << " used of "

@@ -16,44 +16,22 @@
 #include <unordered_set>
 
 #include "QuenwickCore/AtomicFile.h"
+#include "QuenwickCore/BoundedJson.h"
 #include "QuenwickCore/UserFolders.h"
 
 namespace quenwick {
 namespace {
 
 constexpr double kDay = 86400;
-// Daily files hold a few hundred folders; anything far bigger is not one of ours.
-constexpr off_t kMaxFileBytes = 64 << 20;
+// Daily files hold a few thousand folders at most; anything far bigger is not one of ours, and
+// reading it would cost seconds and hundreds of megabytes.
+constexpr size_t kMaxFileBytes = 16 << 20;
 constexpr int64_t kRecentGrowthMinDelta = 100'000'000;
 
 struct Entry {
     TideSummary summary;
     std::string file;
 };
-
-std::optional<std::string> readSmallRegularFile(int dirFd, const char* name) {
-    // Non-blocking, so a FIFO or device someone named *.json cannot hang the load.
-    const int fd = openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
-    struct Closer {
-        int fd;
-        ~Closer() { close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileBytes) {
-        return std::nullopt;
-    }
-    std::string data(static_cast<size_t>(st.st_size), '\0');
-    size_t filled = 0;
-    while (filled < data.size()) {
-        const ssize_t n = read(fd, data.data() + filled, data.size() - filled);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        filled += static_cast<size_t>(n);
-    }
-    data.resize(filled);
-    return data;
-}
 
 // Summaries as read, each with the file it came from, oldest first.
 std::vector<Entry> loadEntries(const std::string& directory, double now) {
@@ -65,9 +43,10 @@ std::vector<Entry> loadEntries(const std::string& directory, double now) {
         const std::string_view name = item->d_name;
         // "x.json" has the extension "json"; ".json" alone is a hidden name without one.
         if (name.size() <= 5 || !name.ends_with(".json")) continue;
-        const auto text = readSmallRegularFile(dirfd(dir), item->d_name);
-        if (!text) continue;
-        auto summary = TideSummary::fromJson(*text);
+        const auto text = boundedJson::readFileAt(dirfd(dir), item->d_name, kMaxFileBytes);
+        const auto* contents = std::get_if<std::string>(&text);
+        if (contents == nullptr) continue;
+        auto summary = TideSummary::fromJson(*contents);
         // A summary dated after now was written while the clock ran ahead; taking it in would
         // make it "the latest" for as long as the clock needs to catch up.
         if (!summary || summary->date > now) continue;

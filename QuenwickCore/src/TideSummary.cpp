@@ -6,6 +6,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "QuenwickCore/BoundedJson.h"
 #include "QuenwickCore/Utf8.h"
 
 namespace quenwick {
@@ -127,8 +128,9 @@ std::string TideSummary::toJson() const {
 }
 
 std::optional<TideSummary> TideSummary::fromJson(std::string_view text) {
-    const ReadJson json = ReadJson::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (!json.is_object()) return std::nullopt;
+    const auto parsed = boundedJson::parse(text);
+    if (!parsed || !parsed->is_object()) return std::nullopt;
+    const ReadJson& json = *parsed;
     const auto date = json.find("date");
     if (date == json.end() || !date->is_number()) return std::nullopt;
     TideSummary summary;

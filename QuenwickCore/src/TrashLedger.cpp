@@ -5,23 +5,27 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <variant>
 
 #include "QuenwickCore/AtomicFile.h"
+#include "QuenwickCore/BoundedJson.h"
 #include "QuenwickCore/UserFolders.h"
 #include "QuenwickCore/Utf8.h"
 
 namespace quenwick {
 namespace {
 
+// Written in a fixed key order; read into sorted maps (logarithmic look-ups, linear reading).
 using Json = nlohmann::ordered_json;
+using ReadJson = nlohmann::json;
 using Micro = std::chrono::microseconds;
 
 // Seconds between 1970-01-01 and 2001-01-01, both UTC.
 constexpr int64_t kReferenceOffset = 978307200;
+// About a hundred thousand entries; a larger file is not one this program wrote.
+constexpr size_t kMaxFileBytes = 32 << 20;
 
 uint64_t saturatingAdd(uint64_t a, uint64_t b) {
     return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max()
@@ -33,7 +37,7 @@ void putPath(Json& object, const char* key, const std::string& bytes) {
     if (!utf8::isValid(bytes)) object[std::string(key) + "Bytes"] = utf8::base64(bytes);
 }
 
-std::optional<std::string> readPath(const Json& object, const char* key) {
+std::optional<std::string> readPath(const ReadJson& object, const char* key) {
     const auto it = object.find(key);
     if (it == object.end() || !it->is_string()) return std::nullopt;
     const auto exact = object.find(std::string(key) + "Bytes");
@@ -44,7 +48,7 @@ std::optional<std::string> readPath(const Json& object, const char* key) {
     return it->get<std::string>();
 }
 
-std::optional<uint64_t> readCount(const Json& object, const char* key) {
+std::optional<uint64_t> readCount(const ReadJson& object, const char* key) {
     const auto it = object.find(key);
     if (it == object.end() || !it->is_number_unsigned()) {
         if (it != object.end() && it->is_number_integer() && it->get<int64_t>() >= 0)
@@ -54,13 +58,11 @@ std::optional<uint64_t> readCount(const Json& object, const char* key) {
     return it->get<uint64_t>();
 }
 
-std::optional<std::string> readWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream out;
-    out << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return out.str();
+std::optional<std::string> readWhole(const std::string& path, bool& damaged) {
+    auto read = boundedJson::readFile(path, kMaxFileBytes);
+    if (auto* text = std::get_if<std::string>(&read)) return std::move(*text);
+    damaged = std::get<boundedJson::ReadFailure>(read) != boundedJson::ReadFailure::missing;
+    return std::nullopt;
 }
 
 bool somethingAt(const std::string& path) {
@@ -109,23 +111,24 @@ std::string TrashLedger::encode(const State& state) {
 }
 
 std::optional<TrashLedger::State> TrashLedger::decode(const std::string& contents) {
-    const Json root = Json::parse(contents, nullptr, false);
-    if (root.is_discarded() || !root.is_object()) return std::nullopt;
+    const auto parsed = boundedJson::parse(contents);
+    if (!parsed || !parsed->is_object()) return std::nullopt;
+    const ReadJson& root = *parsed;
     const auto entries = root.find("entries");
     const auto freed = readCount(root, "freedBytes");
     if (entries == root.end() || !entries->is_array() || !freed) return std::nullopt;
     State state;
     state.freedBytes = *freed;
+    // One bad entry is dropped on its own: the others still say what is in the Trash.
     for (const auto& item : *entries) {
-        if (!item.is_object()) return std::nullopt;
+        if (!item.is_object()) continue;
         auto trashed = readPath(item, "trashed");
         auto original = readPath(item, "original");
         const auto bytes = readCount(item, "bytes");
         const auto date = item.find("date");
-        if (!trashed || !original || !bytes || date == item.end() || !date->is_number())
-            return std::nullopt;
+        if (!trashed || !original || !bytes || date == item.end() || !date->is_number()) continue;
         const double seconds = date->get<double>();
-        if (!std::isfinite(seconds) || std::fabs(seconds) > 1e13) return std::nullopt;
+        if (!std::isfinite(seconds) || std::fabs(seconds) > 1e13) continue;
         const auto micros =
             static_cast<int64_t>(std::llround(seconds * 1e6)) + kReferenceOffset * 1000000;
         state.entries.emplace_back(std::move(*trashed), std::move(*original), *bytes,
@@ -135,7 +138,8 @@ std::optional<TrashLedger::State> TrashLedger::decode(const std::string& content
 }
 
 TrashLedger::State TrashLedger::load() const {
-    const auto contents = readWhole(path_);
+    bool damaged = false;
+    const auto contents = readWhole(path_, damaged);
     if (!contents) return {};
     return decode(*contents).value_or(State{});
 }
@@ -143,10 +147,11 @@ TrashLedger::State TrashLedger::load() const {
 void TrashLedger::save(const State& state) const {
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
-    // A damaged ledger is kept aside rather than silently replaced.
-    if (const auto existing = readWhole(path_);
-        existing && !existing->empty() && !decode(*existing))
-        std::rename(path_.c_str(), (path_ + ".damaged").c_str());
+    // A damaged ledger is kept aside rather than silently replaced, each under its own name.
+    bool damaged = false;
+    const auto existing = readWhole(path_, damaged);
+    if (damaged || (existing && !existing->empty() && !decode(*existing)))
+        (void)setAsideDamaged(path_);
     (void)writeFileAtomically(path_, encode(state));
 }
 

@@ -171,6 +171,20 @@ TEST_F(TideHistoryTest, LoadSkipsDamagedForeignHalfWrittenAndFutureFiles) {
     EXPECT_EQ(history.load(kNoon + 30 * kDay).size(), 3u);
 }
 
+TEST_F(TideHistoryTest, DeeplyNestedOrOversizedDailyFilesAreSkipped) {
+    ASSERT_FALSE(history.save(at(kNoon - 1 * kDay, 8 * GB)));
+    const std::string dir = history.directory();
+    auto deep = at(kNoon - 2 * kDay).toJson();
+    deep.insert(deep.size() - 1, R"(,"x":)" + std::string(200000, '[') + std::string(200000, ']'));
+    ASSERT_TRUE(writeFile(dir + "/2026-12-07.json", deep));
+    auto large = at(kNoon - 3 * kDay).toJson();
+    large.insert(large.size() - 1, std::string(20 << 20, ' '));
+    ASSERT_TRUE(writeFile(dir + "/2026-12-06.json", large));
+    const auto loaded = history.load(kNoon);
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].volumeUsed, 8 * GB);
+}
+
 TEST_F(TideHistoryTest, HiddenDailyFilesCountAndLoadSortsByDateNotName) {
     const std::string dir = history.directory();
     ASSERT_TRUE(quenwick::testing::makeDirs(dir));

@@ -139,12 +139,10 @@ TEST_F(TrashLedgerTest, AddFreedCountsEvenWithoutAMatchingEntry) {
 
 TEST_F(TrashLedgerTest, DamagedFilesReadEmptyAndAreKeptAsideBeforeTheNextWrite) {
     const auto damaged = {
-        R"({"entries":[{"trashed":"/t","original":"/o","bytes":1}],"freedBytes":3})",  // no date
         R"({"entries":[],"freedBytes":-1})",
         R"({"entries":[],"freedBytes":1.5})",
         R"({"entries":[],"freedBytes":18446744073709551616})",
         R"({"entries":{},"freedBytes":0})",
-        R"({"entries":[{"trashed":"/t","original":"/o","bytes":1,"date":0,"trashedBytes":"%%"}],"freedBytes":0})",
         R"({"entries":[],"freedBytes":0)",
         "{\"entries\":[{\"trashed\":\"/\xFF\",\"original\":\"/o\",\"bytes\":1,\"date\":0}],"
         "\"freedBytes\":0}",
@@ -167,6 +165,48 @@ TEST_F(TrashLedgerTest, DamagedFilesReadEmptyAndAreKeptAsideBeforeTheNextWrite) 
     ASSERT_EQ(state.entries.size(), 1u);
     EXPECT_EQ(state.entries[0].bytes, 7u);
     EXPECT_EQ(state.freedBytes, 9u);
+}
+
+TEST_F(TrashLedgerTest, OneBadEntryIsSkippedAndTheOthersKept) {
+    ASSERT_TRUE(testing::makeDirs(data + "/Brimvale"));
+    ASSERT_TRUE(writeFile(file(), R"({"entries":[
+        {"trashed":"/t/good","original":"/o/good","bytes":5,"date":1.5},
+        {"trashed":"/t/a","original":"/o/a","bytes":-1,"date":0},
+        {"trashed":"/t/b","original":"/o/b","bytes":2.5,"date":0},
+        {"trashed":"/t/c","original":"/o/c","bytes":1,"date":1e14},
+        {"trashed":"/t/d","original":"/o/d","bytes":1,"date":0,"trashedBytes":"%%"},
+        {"trashed":"/t/e","original":"/o/e","bytes":1},
+        [], "x",
+        {"trashed":"/t/last","original":"/o/last","bytes":6,"date":2}],"freedBytes":40})"));
+    const auto state = ledger().load();
+    ASSERT_EQ(state.entries.size(), 2u);
+    EXPECT_EQ(state.entries[0].trashed, "/t/good");
+    EXPECT_EQ(state.entries[1].trashed, "/t/last");
+    EXPECT_EQ(state.freedBytes, 40u);
+}
+
+TEST_F(TrashLedgerTest, TooDeepOrTooLargeLedgersAreDamagedAndEachCopyKept) {
+    ASSERT_TRUE(testing::makeDirs(data + "/Brimvale"));
+    // About 130,000 levels: deep enough to exhaust the stack of a recursive reader.
+    const std::string deep = R"({"entries":[)" + std::string(130000, '[') +
+                             std::string(130000, ']') + R"(],"freedBytes":1})";
+    ASSERT_TRUE(writeFile(file(), deep));
+    EXPECT_EQ(ledger().load(), TrashLedger::State{});
+    ledger().record({Entry("/t/a", "/o/a", 1, kMoment)});
+    EXPECT_EQ(readAll(file() + ".damaged"), deep);
+    EXPECT_EQ(ledger().load().entries.size(), 1u);
+
+    // Valid, but far larger than any ledger this program writes.
+    const std::string large = R"({"entries":[],"freedBytes":7)" + std::string(40 << 20, ' ') + "}";
+    ASSERT_TRUE(writeFile(file(), large));
+    EXPECT_EQ(ledger().load(), TrashLedger::State{});
+    ledger().record({Entry("/t/b", "/o/b", 2, kMoment)});
+    EXPECT_EQ(readAll(file() + ".damaged"), deep);
+    EXPECT_EQ(readAll(file() + ".damaged-2").size(), large.size());
+    ASSERT_TRUE(writeFile(file(), "third"));
+    ledger().record({});
+    EXPECT_EQ(readAll(file() + ".damaged-3"), "third");
+    EXPECT_EQ(ledger().load(), TrashLedger::State{});
 }
 
 TEST_F(TrashLedgerTest, FailedWriteLeavesThePreviousFile) {

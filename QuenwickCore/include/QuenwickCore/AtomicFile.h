@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -15,5 +16,10 @@ namespace quenwick {
 // error, or an empty error_code on success; on failure the target is untouched and the temporary
 // file is removed.
 [[nodiscard]] std::error_code writeFileAtomically(const std::string& path, std::string_view data);
+
+// Moves a damaged file aside, to "<path>.damaged" or, when that is taken, the first free of
+// "<path>.damaged-2", "-3", ..., never replacing an earlier copy. Returns the new name, or nothing
+// when the file could not be moved (it is then left as it is).
+[[nodiscard]] std::optional<std::string> setAsideDamaged(const std::string& path);
 
 }  // namespace quenwick

@@ -1,11 +1,13 @@
 #include "QuenwickCore/AtomicFile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <string>
 
 namespace quenwick {
 namespace {
@@ -70,6 +72,16 @@ std::error_code writeFileAtomically(const std::string& path, std::string_view da
         close(dir);
     }
     return {};
+}
+
+std::optional<std::string> setAsideDamaged(const std::string& path) {
+    for (int n = 1; n <= 1000; ++n) {
+        const std::string aside = path + ".damaged" + (n == 1 ? "" : "-" + std::to_string(n));
+        if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0)
+            return aside;
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 }  // namespace quenwick

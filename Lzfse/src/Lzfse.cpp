@@ -65,6 +65,9 @@ constexpr std::size_t kRawThreshold = 8;
 // an independent part cannot make.
 constexpr std::size_t kMinEncodePart = std::size_t{512} << 10;
 constexpr std::uint64_t kMinDecodePart = std::uint64_t{256} << 10;
+// Snapshots and the like shrink to a few times less; a stream claiming far more than this many
+// times its size is decoded strictly as it goes (a bomb costs what it really yields).
+constexpr std::uint64_t kTrustedExpansion = 32;
 // Large inputs are cut into parts of at least this size, up to this many a thread.
 constexpr std::size_t kBalancePart = std::size_t{4} << 20;
 constexpr std::size_t kPartsPerWorker = 8;
@@ -121,6 +124,35 @@ std::optional<DecodeError> decodeBlocks(std::span<const std::uint8_t> stream, Bo
             return DecodeError{*e, pos};
         }
         dst = blockEnd;
+        pos += extent.size;
+    }
+    return std::nullopt;
+}
+
+// Decodes the blocks before toStreamOffset in order, growing `output` by one block at a time, so
+// what a header claims is only ever made room for once every block before it has really
+// decoded; a claim that is never made good costs one block's worth, not the whole stream's.
+std::optional<DecodeError> decodeGrowing(std::span<const std::uint8_t> stream,
+                                         std::size_t toStreamOffset,
+                                         std::vector<std::uint8_t>& output,
+                                         DecoderScratch& scratch) {
+    output.clear();
+    std::size_t pos = 0;
+    while (pos < toStreamOffset) {
+        BlockExtent extent;
+        if (auto e = readExtent(stream.subspan(pos), extent)) return DecodeError{*e, pos};
+        const std::size_t at = output.size();
+        try {
+            output.resize(at + static_cast<std::size_t>(extent.nRaw));
+        } catch (const std::bad_alloc&) {
+            return DecodeError{Error::outputLimit, pos};
+        }
+        std::uint8_t* const base = output.data();
+        std::uint8_t* const blockEnd = base + output.size();
+        const OutputWindow window{base, base + at, blockEnd, blockEnd};
+        if (auto e = decodeBlock(stream.data() + pos, extent, window, scratch)) {
+            return DecodeError{*e, pos};
+        }
         pos += extent.size;
     }
     return std::nullopt;
@@ -260,32 +292,40 @@ std::optional<DecodeError> decodeInto(std::span<const std::uint8_t> stream,
     const std::uint64_t limit = std::min<std::uint64_t>(outputLimit, output.max_size());
     const auto structural = walk(stream, limit, total, endOffset);
     if (structural && structural->error == Error::outputLimit) return structural;
+    // Never a null buffer, even for empty output: blocks copy to it with memcpy. Room is set
+    // aside (not filled) only for as much as a stream of this size plausibly yields; more is
+    // added as it is really decoded.
+    const std::uint64_t plausible = std::min<std::uint64_t>(
+        total, std::uint64_t{stream.size()} * kTrustedExpansion + kMinDecodePart);
     try {
-        // Never a null buffer, even for empty output: blocks copy to it with memcpy.
-        output.reserve(std::max<std::size_t>(static_cast<std::size_t>(total), 1));
-        output.resize(static_cast<std::size_t>(total));
+        output.reserve(std::max<std::size_t>(static_cast<std::size_t>(plausible), 1));
     } catch (const std::bad_alloc&) {
         return DecodeError{Error::outputLimit, 0};
     }
-    std::uint8_t* const out = output.data();
+    DecoderScratch scratch;
     if (structural) {
         // Report problems in stream order: a damaged block before the one the walk stopped
         // at says more than, say, the missing end block behind it.
-        DecoderScratch scratch;
-        if (auto e = decodeBlocks(stream, Boundary{}, endOffset, out, out, out + total, scratch)) {
-            return e;
-        }
+        if (auto e = decodeGrowing(stream, endOffset, output, scratch)) return e;
         return structural;
     }
+    // Parallel parts need the whole output in place before they start, so only a stream whose
+    // claimed size is plausible for its length is decoded that way.
     const unsigned threads = std::clamp(options.threads, 1u, kMaxThreads);
     const auto parts = static_cast<unsigned>(
         std::min<std::uint64_t>(threads, std::max<std::uint64_t>(total / kMinDecodePart, 1)));
-    if (parts > 1) {
+    if (parts > 1 && total == plausible) {
         const auto points = splitPoints(stream, endOffset, total, parts);
-        if (points.size() > 2) return decodeParallel(stream, points, out);
+        if (points.size() > 2) {
+            try {
+                output.resize(static_cast<std::size_t>(total));
+            } catch (const std::bad_alloc&) {
+                return DecodeError{Error::outputLimit, 0};
+            }
+            return decodeParallel(stream, points, output.data());
+        }
     }
-    DecoderScratch scratch;
-    return decodeBlocks(stream, Boundary{}, endOffset, out, out, out + total, scratch);
+    return decodeGrowing(stream, endOffset, output, scratch);
 }
 
 Decoded decode(std::span<const std::uint8_t> stream, std::uint64_t outputLimit, Options options) {

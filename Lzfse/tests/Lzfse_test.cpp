@@ -377,6 +377,30 @@ TEST(LzfseDecode, HugeDeclaredSizesFailWithoutAllocating) {
     EXPECT_EQ(b.error->blockOffset, 500u * 108);
 }
 
+TEST(LzfseDecode, BlocksClaimingMoreThanTheyYieldCostOnlyWhatIsReallyDecoded) {
+    // A megabyte of real data, then LZFSE v2 headers of 32 bytes each claiming the most a block
+    // may (10000 matches of the longest length) without the tables to make it good: about 1 GB
+    // claimed, 1 MB yielded.
+    Bytes stream = rawBlock(Bytes(1000000, 7));
+    for (int i = 0; i < 44; ++i) {
+        Bytes v2(32, 0);
+        std::memcpy(v2.data(), "bvx2", 4);
+        const std::uint32_t nRaw = 10000u * 2359u;
+        std::memcpy(v2.data() + 4, &nRaw, 4);
+        const std::uint64_t w0 = std::uint64_t{10000} << 40, headerSize = 32;
+        std::memcpy(v2.data() + 8, &w0, 8);
+        std::memcpy(v2.data() + 24, &headerSize, 8);
+        stream.insert(stream.end(), v2.begin(), v2.end());
+    }
+    for (const unsigned threads : {1u, 4u}) {
+        std::vector<std::uint8_t> out;
+        const auto error = decodeInto(withEnd(stream), std::uint64_t{1} << 34, out, {threads});
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->blockOffset, 1000008u);
+        EXPECT_LT(out.capacity(), std::size_t{64} << 20) << threads << " threads";
+    }
+}
+
 TEST(LzfseDecode, EmptyStreamAndEndOnlyStream) {
     EXPECT_EQ(decode({}, 100).error->error, Error::truncated);
     Decoded end = decode(withEnd({}), 100);

@@ -7,8 +7,11 @@
 // - encode() always succeeds for any input (only memory exhaustion throws std::bad_alloc). The
 //   stream it writes is a plain LZFSE stream that any conforming decoder reads.
 // - decode() never reads outside the given stream, never writes outside the buffer it returns,
-//   always terminates, and never allocates more output than the caller's limit. Every malformed
-//   stream is rejected with an Error naming what was wrong; no exception escapes for bad input.
+//   always terminates, and never allocates more output than the caller's limit. Output grows as
+//   blocks really decode: room for a block is made only once every block before it decoded, so
+//   a stream whose headers claim more than it yields (a decompression bomb) costs about what it
+//   yields plus one block (at most some 24 MB), never what it claims. Every malformed stream is
+//   rejected with an Error naming what was wrong; no exception escapes for bad input.
 // - The caller owns every buffer passed in; results are returned by value.
 // - All functions are thread-safe: they keep no shared state. With `threads` above 1 a call uses
 //   up to that many threads of its own and joins them before it returns.

@@ -82,7 +82,7 @@ int runLzfse(const LzfseArgs& args) {
         result = std::move(decoded.bytes);
     }
     const std::string_view bytes(reinterpret_cast<const char*>(result.data()), result.size());
-    if (const auto error = quenwick::writeFileAtomically(out, bytes)) {
+    if (const auto error = quenwick::writeFileAtomically(out, bytes, quenwick::kOrdinaryFileMode)) {
         return fail("cannot write " + out + ": " + error.message());
     }
     return kExitOk;

@@ -143,7 +143,8 @@ int runRing(const RingArgs& args) {
             segments, ringkit::RingGeometry{},
             [&](const RingSegment& s) { return ringkit::ringLabel(*tree, s.kind, rootTitle); },
             options);
-        if (const auto error = quenwick::writeFileAtomically(out, svg)) {
+        if (const auto error =
+                quenwick::writeFileAtomically(out, svg, quenwick::kOrdinaryFileMode)) {
             return fail("cannot write " + out + ": " + error.message());
         }
     }

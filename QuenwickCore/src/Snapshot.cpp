@@ -262,9 +262,8 @@ std::optional<SnapshotFileError> save(const FileTree& tree, const SnapshotMeta& 
                                       const std::string& path, unsigned threads) {
     const auto parent = std::filesystem::path(path).parent_path();
     if (!parent.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(parent, ec);
-        if (ec) return SnapshotFileError{ec.value(), std::nullopt};
+        if (const auto ec = createPrivateFolders(parent.string()))
+            return SnapshotFileError{ec.value(), std::nullopt};
     }
     const auto bytes = encode(tree, meta, threads);
     const auto ec = writeFileAtomically(

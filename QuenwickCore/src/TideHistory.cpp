@@ -118,9 +118,7 @@ std::optional<std::string> TideHistory::fileName(double date) {
 std::error_code TideHistory::save(const TideSummary& summary) const {
     const auto name = fileName(summary.date);
     if (!name) return std::make_error_code(std::errc::invalid_argument);
-    std::error_code error;
-    std::filesystem::create_directories(directory_, error);
-    if (error) return error;
+    if (const auto error = createPrivateFolders(directory_)) return error;
     return writeFileAtomically(directory_ + "/" + *name, summary.toJson());
 }
 

@@ -145,8 +145,7 @@ TrashLedger::State TrashLedger::load() const {
 }
 
 void TrashLedger::save(const State& state) const {
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
+    (void)createPrivateFolders(std::filesystem::path(path_).parent_path().string());
     // A damaged ledger is kept aside rather than silently replaced, each under its own name.
     bool damaged = false;
     const auto existing = readWhole(path_, damaged);

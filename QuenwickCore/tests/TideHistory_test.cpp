@@ -185,6 +185,20 @@ TEST_F(TideHistoryTest, DeeplyNestedOrOversizedDailyFilesAreSkipped) {
     EXPECT_EQ(loaded[0].volumeUsed, 8 * GB);
 }
 
+TEST_F(TideHistoryTest, DailyFilesAndTheirFoldersAreTheUsersAlone) {
+    const mode_t saved = umask(022);
+    const auto error = history.save(at(kNoon));
+    umask(saved);
+    ASSERT_FALSE(error);
+    struct stat st {};
+    ASSERT_EQ(stat((history.directory() + "/2026-12-09.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    for (const auto& folder : {history.directory(), temp / "Brimvale"}) {
+        ASSERT_EQ(stat(folder.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
+    }
+}
+
 TEST_F(TideHistoryTest, HiddenDailyFilesCountAndLoadSortsByDateNotName) {
     const std::string dir = history.directory();
     ASSERT_TRUE(quenwick::testing::makeDirs(dir));

@@ -209,6 +209,17 @@ TEST_F(TrashLedgerTest, TooDeepOrTooLargeLedgersAreDamagedAndEachCopyKept) {
     EXPECT_EQ(ledger().load(), TrashLedger::State{});
 }
 
+TEST_F(TrashLedgerTest, LedgerAndItsFolderAreTheUsersAlone) {
+    const mode_t saved = umask(022);
+    ledger().record({Entry("/t/a", "/o/a", 1, kMoment)});
+    umask(saved);
+    struct stat st {};
+    ASSERT_EQ(stat(file().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat((data + "/Brimvale").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
 TEST_F(TrashLedgerTest, FailedWriteLeavesThePreviousFile) {
     ledger().record({Entry("/t/a", "/o/a", 1, kMoment)});
     const std::string before = readAll(file());

@@ -481,8 +481,7 @@ std::string ChangeJournal::Writer::OpenError::describe() const {
 
 std::variant<std::unique_ptr<ChangeJournal::Writer>, ChangeJournal::Writer::OpenError>
 ChangeJournal::Writer::open(const std::string& directory, Limits limits) {
-    std::error_code ec;
-    std::filesystem::create_directories(directory, ec);
+    (void)createPrivateFolders(directory);
     const std::string lockPath = directory + "/" + std::string(lockFileName);
     const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return OpenError{OpenError::Kind::cannotCreate, errno, 0};

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "GuardPolicy.h"
+#include "QuenwickCore/AtomicFile.h"
 #include "QuenwickCore/UserFolders.h"
 #include "RemovalTarget.h"
 #include "TreeRemoval.h"
@@ -115,9 +116,7 @@ void dropTrashInfo(const PinnedItem& item) {
 }
 
 std::error_code openStaging(const std::string& staging, UniqueFd& fd) {
-    std::error_code ec;
-    std::filesystem::create_directories(staging, ec);
-    if (ec) return ec;
+    if (auto ec = createPrivateFolders(staging)) return ec;
     const int raw = open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (raw < 0) return {errno, std::generic_category()};
     fd = UniqueFd(raw);

@@ -1,8 +1,10 @@
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "HelperKit/HelperIdentity.h"
+#include "HelperKit/HelperSandbox.h"
 #include "HelperKit/HelperService.h"
 #include "QuenwickCore/DiskScanner.h"
 
@@ -11,6 +13,11 @@
 // --idle-seconds S (the idle check then ticks every S/8 seconds, as 15 is to 120) and
 // --encode-threads N.
 int main(int argc, char** argv) {
+    // Before anything else, and before any thread: whoever started it, it keeps no more.
+    if (const auto error = helperkit::keepOnlyReadSearchCapability()) {
+        std::fprintf(stderr, "brimvale-helper: cannot drop its capabilities: %s\n", error->c_str());
+        return 1;
+    }
     helperkit::HelperServiceOptions options;
     options.build = helperkit::HelperIdentity::installedBuild();
     options.batchSize = helperkit::HelperIdentity::batchSize;

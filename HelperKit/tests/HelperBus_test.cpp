@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <future>
 #include <random>
 #include <thread>
@@ -248,6 +249,75 @@ TEST(HelperBus, CallerThatVanishesMidScanLeavesTheHelperServingOthers) {
     EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(served)) << errorText(served);
     EXPECT_EQ(bus.ownerPid(std::string(HelperIdentity::machService)), helper)
         << "the same helper, still running";
+}
+
+// A "Name:\tvalue" line of /proc/PID/status.
+std::string procStatus(pid_t pid, const std::string& name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(name + ":", 0) == 0)
+            return line.substr(line.find_first_not_of(" \t", name.size() + 1));
+    return {};
+}
+
+TEST(HelperBus, RequestsWaitingForAuthorizationHoldNoThreadAndEndWithTheirCallers) {
+    TempDir dir;
+    makeSmallTree(dir.path());
+    PrivateBus bus;
+    bus.setAuthorityAnswer("yes 60");
+    HelperClient first(on(bus));
+    ASSERT_TRUE(std::holds_alternative<std::string>(first.version()));
+    const auto helper = bus.ownerPid(std::string(HelperIdentity::machService));
+    ASSERT_TRUE(helper);
+    const std::string threadsBefore = procStatus(*helper, "Threads");
+
+    // Sixteen callers wait for a slow authority; a seventeenth is turned away at once.
+    constexpr int kWaiting = 16;
+    std::vector<std::unique_ptr<HelperClient>> clients;
+    std::vector<std::future<std::variant<std::vector<uint8_t>, HelperError>>> scans;
+    for (int i = 0; i < kWaiting; ++i) {
+        clients.push_back(std::make_unique<HelperClient>(on(bus)));
+        scans.push_back(std::async(std::launch::async, [&, client = clients.back().get()] {
+            return client->scan(dir.path());
+        }));
+    }
+    ASSERT_TRUE(waitUntil([&] { return bus.authorityCalls().size() == size_t(kWaiting); }, 20s));
+    HelperClient extra(on(bus));
+    const auto refused = extra.scan(dir.path());
+    ASSERT_TRUE(std::holds_alternative<HelperError>(refused)) << errorText(refused);
+    EXPECT_EQ(std::get<HelperError>(refused),
+              HelperError::helper("Too many requests are waiting for authorization."));
+    EXPECT_EQ(procStatus(*helper, "Threads"), threadsBefore) << "no thread before authorization";
+
+    // Callers that go away take their pending authorization with them.
+    for (auto& client : clients)
+        client->invalidate();
+    for (auto& scan : scans)
+        EXPECT_TRUE(std::holds_alternative<HelperError>(scan.get()));
+    EXPECT_TRUE(waitUntil([&] { return bus.authorityCancels().size() == size_t(kWaiting); }, 10s))
+        << bus.authorityCancels().size() << " cancellations";
+    // And the helper serves the next caller as usual.
+    bus.setAuthorityAnswer("yes");
+    auto served = first.scan(dir.path());
+    EXPECT_TRUE(std::holds_alternative<std::vector<uint8_t>>(served)) << errorText(served);
+}
+
+TEST(HelperBus, HelperKeepsOnlyTheCapabilityToReadEverything) {
+    PrivateBus bus;
+    HelperClient client(on(bus));
+    ASSERT_TRUE(std::holds_alternative<std::string>(client.version()));
+    const auto helper = bus.ownerPid(std::string(HelperIdentity::machService));
+    ASSERT_TRUE(helper);
+    // Bit 2 is CAP_DAC_READ_SEARCH; an unprivileged run may hold nothing at all.
+    const std::string readSearch = getuid() == 0 ? "0000000000000004" : "0000000000000000";
+    EXPECT_EQ(procStatus(*helper, "CapEff"), readSearch);
+    EXPECT_EQ(procStatus(*helper, "CapPrm"), readSearch);
+    EXPECT_EQ(procStatus(*helper, "CapInh"), "0000000000000000");
+    EXPECT_EQ(procStatus(*helper, "CapAmb"), "0000000000000000");
+    if (getuid() == 0) {
+        EXPECT_EQ(procStatus(*helper, "CapBnd"), readSearch);
+    }
+    EXPECT_EQ(procStatus(*helper, "NoNewPrivs"), "1");
 }
 
 TEST(HelperBus, HelperThatDiesMidScanEndsTheScanWithAConnectionError) {

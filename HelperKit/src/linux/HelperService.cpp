@@ -8,6 +8,8 @@
 #include <QtDBus/QDBusContext>
 #include <QtDBus/QDBusMessage>
 #include <QtDBus/QDBusPendingCall>
+#include <QtDBus/QDBusPendingCallWatcher>
+#include <QtDBus/QDBusPendingReply>
 #include <QtDBus/QDBusServiceWatcher>
 
 #include <atomic>
@@ -97,8 +99,8 @@ struct Shared {
     IdleExit idle;
 };
 
-// Empty when polkit allows the caller to scan; otherwise the refusal to reply with.
-QString authorize(QDBusConnection& bus, const QString& caller) {
+// The polkit question whether the caller may scan, to be sent without waiting for the answer.
+QDBusMessage authorizationRequest(const QString& caller, const QString& cancellationId) {
     // The caller's unique name, never its pid: a pid can be reused by another process.
     detail::PolkitSubject subject{QStringLiteral("system-bus-name"),
                                   {{QStringLiteral("name"), caller}}};
@@ -107,8 +109,12 @@ QString authorize(QDBusConnection& bus, const QString& caller) {
                                                        QStringLiteral("CheckAuthorization"));
     call << QVariant::fromValue(subject) << qstr(HelperIdentity::scanAction)
          << QVariant::fromValue(QMap<QString, QString>()) << detail::kPolkitAllowUserInteraction
-         << QString();
-    const QDBusMessage answer = bus.call(call, QDBus::Block, kAuthorizationTimeoutMs);
+         << cancellationId;
+    return call;
+}
+
+// Empty when polkit's answer allows the scan; otherwise the refusal to reply with.
+QString refusalIn(const QDBusMessage& answer) {
     if (answer.type() != QDBusMessage::ReplyMessage) {
         return QStringLiteral("Could not check the authorization: ") + answer.errorMessage();
     }
@@ -119,6 +125,17 @@ QString authorize(QDBusConnection& bus, const QString& caller) {
     const auto result = qdbus_cast<detail::PolkitResult>(args.front());
     if (!result.isAuthorized) return QStringLiteral("Not authorized to scan as administrator.");
     return {};
+}
+
+// Tells polkit to stop asking about a check nobody waits for any more (its password dialog
+// closes). Fire and forget: the check's own answer, if any still comes, is ignored.
+void cancelAuthorization(QDBusConnection& bus, const QString& cancellationId) {
+    QDBusMessage call = QDBusMessage::createMethodCall(detail::kPolkitService, detail::kPolkitPath,
+                                                       detail::kPolkitInterface,
+                                                       QStringLiteral("CancelCheckAuthorization"));
+    call << cancellationId;
+    call.setAutoStartService(false);
+    bus.send(call);
 }
 
 bool isFolder(const std::string& path) {
@@ -141,11 +158,6 @@ void runScan(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Sessio
         return call;
     };
 
-    const QString refusal = authorize(shared->bus, caller);
-    if (!refusal.isEmpty()) {
-        reply(0, refusal);
-        return;
-    }
     if (session->isCancelled()) {
         reply(0, QStringLiteral("Cancelled"));
         return;
@@ -241,8 +253,15 @@ public slots:
         return qstr(HelperIdentity::versionString(shared_->options.build));
     }
 
+    // Only the authorization is asked for here; the scan's thread starts once it is granted.
+    // One request per caller is waiting or running at a time, and at most kMaxWaiting callers
+    // wait for polkit at once.
     Q_SCRIPTABLE qlonglong Scan(const QByteArray& path, QString& message) {
         const QString caller = QDBusContext::message().service();
+        if (waiting_.size() >= kMaxWaiting && waiting_.count(caller) == 0) {
+            message = QStringLiteral("Too many requests are waiting for authorization.");
+            return 0;
+        }
         auto& session = sessions_[caller];
         if (!session) {
             session = std::make_shared<Session>();
@@ -260,9 +279,93 @@ public slots:
         setDelayedReply(true);
         shared_->idle.begin();
         reapWorkers();
+        const QString cancellationId =
+            QStringLiteral("brimvale-helper-%1").arg(++authorizationCount_);
+        auto& waiting = waiting_[caller];
+        waiting.request = QDBusContext::message();
+        waiting.path = path.toStdString();
+        waiting.cancellationId = cancellationId;
+        waiting.answer = std::make_unique<QDBusPendingCallWatcher>(shared_->bus.asyncCall(
+            authorizationRequest(caller, cancellationId), kAuthorizationTimeoutMs));
+        connect(waiting.answer.get(), &QDBusPendingCallWatcher::finished, this,
+                [this, caller, cancellationId] { authorizationAnswered(caller, cancellationId); });
+        return 0;
+    }
+
+    Q_SCRIPTABLE void Cancel() {
+        const QString caller = QDBusContext::message().service();
+        if (stopWaiting(caller, QStringLiteral("Cancelled"))) return;
+        const auto it = sessions_.find(caller);
+        if (it != sessions_.end()) it->second->cancel();
+    }
+
+private slots:
+    void callerGone(const QString& name) {
+        stopWaiting(name, QString());
+        const auto it = sessions_.find(name);
+        if (it == sessions_.end()) return;
+        it->second->cancel();
+        sessions_.erase(it);
+        watcher_.removeWatchedService(name);
+    }
+
+private:
+    static constexpr size_t kMaxWaiting = 16;
+
+    // A Scan request waiting for polkit's answer.
+    struct Waiting {
+        QDBusMessage request;
+        std::string path;
+        QString cancellationId;
+        std::unique_ptr<QDBusPendingCallWatcher> answer;
+    };
+
+    void authorizationAnswered(const QString& caller, const QString& cancellationId) {
+        const auto it = waiting_.find(caller);
+        if (it == waiting_.end() || it->second.cancellationId != cancellationId) return;
+        Waiting waiting = std::move(it->second);
+        waiting_.erase(it);
+        // Deleted once its signal has been delivered, not from inside it.
+        QDBusPendingCallWatcher* answer = waiting.answer.release();
+        answer->deleteLater();
+        const auto session = sessions_.find(caller);
+        const QString refusal = refusalIn(answer->reply());
+        if (session == sessions_.end() || !refusal.isEmpty()) {
+            if (!refusal.isEmpty())
+                shared_->bus.send(waiting.request.createReply(QVariantList{qlonglong(0), refusal}));
+            finishSession(session == sessions_.end() ? nullptr : session->second);
+            return;
+        }
+        startScan(session->second, waiting.request, std::move(waiting.path));
+    }
+
+    // Ends the caller's wait for polkit (asking polkit to drop the check), replying `reply` when
+    // it is not empty. False when the caller was not waiting.
+    bool stopWaiting(const QString& caller, const QString& reply) {
+        const auto it = waiting_.find(caller);
+        if (it == waiting_.end()) return false;
+        cancelAuthorization(shared_->bus, it->second.cancellationId);
+        if (!reply.isEmpty())
+            shared_->bus.send(it->second.request.createReply(QVariantList{qlonglong(0), reply}));
+        it->second.answer.release()->deleteLater();
+        waiting_.erase(it);
+        const auto session = sessions_.find(caller);
+        finishSession(session == sessions_.end() ? nullptr : session->second);
+        return true;
+    }
+
+    void finishSession(const std::shared_ptr<Session>& session) {
+        if (session) {
+            std::lock_guard lock(session->mutex);
+            session->running = false;
+        }
+        shared_->idle.end();
+    }
+
+    void startScan(const std::shared_ptr<Session>& session, const QDBusMessage& request,
+                   std::string path) {
         auto done = std::make_shared<std::atomic<bool>>(false);
-        std::thread thread([shared = shared_, session, done, request = QDBusContext::message(),
-                            bytes = path.toStdString()] {
+        std::thread thread([shared = shared_, session, done, request, bytes = std::move(path)] {
             runScan(shared, session, request, bytes);
             {
                 std::lock_guard lock(session->mutex);
@@ -273,24 +376,8 @@ public slots:
             done->store(true);
         });
         workers_.push_back({std::move(thread), std::move(done)});
-        return 0;
     }
 
-    Q_SCRIPTABLE void Cancel() {
-        const auto it = sessions_.find(QDBusContext::message().service());
-        if (it != sessions_.end()) it->second->cancel();
-    }
-
-private slots:
-    void callerGone(const QString& name) {
-        const auto it = sessions_.find(name);
-        if (it == sessions_.end()) return;
-        it->second->cancel();
-        sessions_.erase(it);
-        watcher_.removeWatchedService(name);
-    }
-
-private:
     // Joins the scans that have ended, so threads do not pile up in a long-lived helper.
     void reapWorkers() {
         std::erase_if(workers_, [](Worker& worker) {
@@ -303,6 +390,8 @@ private:
     std::shared_ptr<Shared> shared_;
     QDBusServiceWatcher watcher_;
     std::map<QString, std::shared_ptr<Session>> sessions_;
+    std::map<QString, Waiting> waiting_;
+    uint64_t authorizationCount_ = 0;
     struct Worker {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> done;

@@ -3,7 +3,7 @@
 //       polkitd needs the real system bus and the installed action and rules folders, which
 //       tests must not touch; this one answers CheckAuthorization as DIR/answer says ("yes" or
 //       "no", optionally followed by a delay in seconds) and appends each subject it was asked
-//       about to DIR/calls as "kind name action flags".
+//       about to DIR/calls as "kind name action flags", and each cancellation to DIR/cancels.
 //   bus-stand-in impostor        drops to uid/gid 65534 and tries to own app.brimvale.helper
 //       with a helper object that answers Version like the genuine one; prints "owned" and stays,
 //       or exits with status 3 when the bus refuses it the name.
@@ -13,9 +13,10 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFile>
-#include <QtCore/QThread>
+#include <QtCore/QTimer>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusContext>
+#include <QtDBus/QDBusMessage>
 
 #include <cstdio>
 #include <cstring>
@@ -25,7 +26,7 @@
 
 namespace {
 
-class Authority : public QObject {
+class Authority : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.PolicyKit1.Authority")
 
@@ -34,33 +35,54 @@ public:
 
 public slots:
     // Qualified names: QtDBus finds the marshalling of these types by the names moc records.
+    // A slow answer is given later from the event loop, as polkitd does while the user types a
+    // password, so other calls (a cancellation among them) are served meanwhile.
     Q_SCRIPTABLE helperkit::detail::PolkitResult CheckAuthorization(
         const helperkit::detail::PolkitSubject& subject, const QString& action,
         const QMap<QString, QString>& details, uint flags, const QString& cancellationId) {
         (void)details;
-        (void)cancellationId;
-        {
-            // Written out before any delay, so a test can see that the request is pending.
-            QFile calls(dir_ + "/calls");
-            if (calls.open(QIODevice::Append)) {
-                calls.write(QStringLiteral("%1 %2 %3 %4\n")
-                                .arg(subject.kind, subject.details.value("name").toString(), action)
-                                .arg(flags)
-                                .toUtf8());
-            }
-        }
+        // Written out before any delay, so a test can see that the request is pending.
+        append("calls", QStringLiteral("%1 %2 %3 %4\n")
+                            .arg(subject.kind, subject.details.value("name").toString(), action)
+                            .arg(flags));
         QFile answerFile(dir_ + "/answer");
         QString answer = "no";
         if (answerFile.open(QIODevice::ReadOnly)) answer = QString::fromUtf8(answerFile.readAll());
         const QStringList words = answer.simplified().split(' ');
-        if (words.size() > 1) QThread::msleep(ulong(words[1].toDouble() * 1000));
         helperkit::detail::PolkitResult result;
         result.isAuthorized = words.value(0) == "yes";
-        return result;
+        if (words.size() < 2) return result;
+        setDelayedReply(true);
+        const QDBusMessage request = message();
+        pending_[cancellationId] = request;
+        QTimer::singleShot(
+            int(words[1].toDouble() * 1000), this, [this, request, result, cancellationId] {
+                const auto it = pending_.find(cancellationId);
+                if (it == pending_.end()) return;  // cancelled meanwhile
+                pending_.erase(it);
+                QDBusConnection::systemBus().send(request.createReply(QVariant::fromValue(result)));
+            });
+        return {};
+    }
+
+    // Appends "cancel ID" to DIR/cancels; a pending check with that id fails as cancelled.
+    Q_SCRIPTABLE void CancelCheckAuthorization(const QString& cancellationId) {
+        append("cancels", QStringLiteral("cancel %1\n").arg(cancellationId));
+        const auto it = pending_.find(cancellationId);
+        if (it == pending_.end()) return;
+        QDBusConnection::systemBus().send(it->createErrorReply(
+            QStringLiteral("org.freedesktop.PolicyKit1.Error.Cancelled"), "Cancelled"));
+        pending_.erase(it);
     }
 
 private:
+    void append(const QString& name, const QString& line) {
+        QFile file(dir_ + "/" + name);
+        if (file.open(QIODevice::Append)) file.write(line.toUtf8());
+    }
+
     QString dir_;
+    QMap<QString, QDBusMessage> pending_;
 };
 
 class Impostor : public QObject {

@@ -189,12 +189,24 @@ void PrivateBus::setAuthorityAnswer(const std::string& answer) {
     writeText(dir_.path() + "/authority/answer", answer);
 }
 
-std::vector<std::string> PrivateBus::authorityCalls() const {
+namespace {
+
+std::vector<std::string> linesOf(const std::string& path) {
     std::vector<std::string> lines;
-    std::istringstream in(readFile(dir_.path() + "/authority/calls"));
+    std::istringstream in(readFile(path));
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> PrivateBus::authorityCalls() const {
+    return linesOf(dir_.path() + "/authority/calls");
+}
+
+std::vector<std::string> PrivateBus::authorityCancels() const {
+    return linesOf(dir_.path() + "/authority/cancels");
 }
 
 std::optional<pid_t> PrivateBus::ownerPid(const std::string& name) const {

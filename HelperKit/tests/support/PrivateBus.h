@@ -38,6 +38,8 @@ public:
     void setAuthorityAnswer(const std::string& answer);
     // The calls the authority received, one "kind name action flags" line each.
     std::vector<std::string> authorityCalls() const;
+    // The cancellations the authority received, one "cancel ID" line each.
+    std::vector<std::string> authorityCancels() const;
 
     // The pid of the process owning name on this bus, if any (asked with dbus-send).
     std::optional<pid_t> ownerPid(const std::string& name) const;

@@ -7,6 +7,7 @@
 
 #include <Lzfse/Lzfse.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -110,7 +111,8 @@ bool isSound(const FileTree& tree) {
             listed[c] = true;
         }
     }
-    return true;
+    // Every node below the root is in its parent's list, or a save would drop it.
+    return std::all_of(listed.begin() + 1, listed.end(), [](bool b) { return b; });
 }
 
 }  // namespace

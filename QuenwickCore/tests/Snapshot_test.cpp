@@ -246,6 +246,9 @@ TEST(Snapshot, BrokenStructureIsRejectedAsTruncated) {
     // A node linked into two lists, and the root listed as a child.
     EXPECT_EQ(broken([&](auto& p) { poke<uint32_t>(p, at.firstChildren + 4, 2); }), truncated);
     EXPECT_EQ(broken([&](auto& p) { poke<uint32_t>(p, at.firstChildren + 4, 0); }), truncated);
+    // A node whose parent's list leaves it out: a tree that would lose it on the next save.
+    EXPECT_EQ(broken([&](auto& p) { poke<uint32_t>(p, at.nextSiblings + 8, 0xFFFFFFFFu); }),
+              truncated);
     // Counts far beyond the data, and a name reaching past the names.
     EXPECT_EQ(broken([&](auto& p) { poke<uint32_t>(p, at.count, 0xFFFFFFF0u); }), truncated);
     EXPECT_EQ(broken([&](auto& p) { poke<uint64_t>(p, at.names, 1ull << 63); }), truncated);

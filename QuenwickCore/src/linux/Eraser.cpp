@@ -1,6 +1,5 @@
 #include "QuenwickCore/Eraser.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -74,18 +73,10 @@ bool isRemainsName(std::string_view name) {
 }
 
 std::vector<std::string> stagedNames(int stagingFd, bool withRemains) {
-    std::vector<std::string> names;
-    const int listFd = openat(stagingFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0) return names;
-    DIR* dir = fdopendir(listFd);
-    if (dir == nullptr) {
-        close(listFd);
-        return names;
-    }
-    while (const dirent* e = readdir(dir))
-        if (isStagedName(e->d_name) || (withRemains && isRemainsName(e->d_name)))
-            names.emplace_back(e->d_name);
-    closedir(dir);
+    auto names = detail::namesInFolder(stagingFd);
+    std::erase_if(names, [&](const std::string& name) {
+        return !isStagedName(name) && !(withRemains && isRemainsName(name));
+    });
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -246,6 +246,13 @@ private:
 
 }  // namespace
 
+std::vector<std::string> namesInFolder(int dirFd) {
+    std::vector<std::string> names;
+    for (auto& entry : listFolder(dirFd))
+        names.push_back(std::move(entry.name));
+    return names;
+}
+
 TreeRemains surveyRemains(int parentFd, const std::string& name, size_t maxPaths) {
     TreeRemains remains;
     struct stat st;

@@ -19,6 +19,9 @@ namespace quenwick::detail {
 bool removeTreeAt(int parentFd, const std::string& name, int threads,
                   const std::atomic<bool>* cancel = nullptr);
 
+// The names in the folder open as dirFd ("." and ".." left out), in no particular order.
+[[nodiscard]] std::vector<std::string> namesInFolder(int dirFd);
+
 // What is left at name inside parentFd: every entry counted once (the item itself included), a
 // folder that cannot be listed or that is another mount counted as one and not entered, and the
 // paths (relative to parentFd, name first) of the first maxPaths entries that have nothing left

@@ -177,6 +177,23 @@ TEST(HelperBus, PathThatIsNotAFolderIsRefusedWithoutCallbacks) {
     }
 }
 
+TEST(HelperBus, CallerMayAskAgainAsSoonAsItHasTheReply) {
+    TempDir dir;
+    ASSERT_TRUE(quenwick::testing::writeFile(dir / "file", "data"));
+    PrivateBus bus;
+    bus.setAuthorityAnswer("yes");
+    HelperClient client(on(bus));
+    // Each request ends at once; the next one must never find the last still "running".
+    int refusedAsBusy = 0;
+    for (int i = 0; i < 200; ++i) {
+        const auto result = client.scan(dir / "file");
+        ASSERT_TRUE(std::holds_alternative<HelperError>(result));
+        refusedAsBusy +=
+            std::get<HelperError>(result) == HelperError::helper("A scan is already running.");
+    }
+    EXPECT_EQ(refusedAsBusy, 0);
+}
+
 TEST(HelperBus, SecondScanOnOneConnectionIsRefusedAndTheFirstCompletes) {
     TempDir dir;
     ASSERT_TRUE(testing::makeSmallTree(dir.path()));

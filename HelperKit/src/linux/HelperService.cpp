@@ -147,7 +147,14 @@ bool isFolder(const std::string& path) {
 void runScan(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Session>& session,
              const QDBusMessage& request, const std::string& path) {
     const QString caller = request.service();
+    // The caller may ask again as soon as it has the reply: the session is free before it is
+    // sent, and nothing of this scan touches the session after.
     auto reply = [&](qlonglong count, const QString& text) {
+        {
+            std::lock_guard lock(session->mutex);
+            session->scanner.reset();
+            session->running = false;
+        }
         shared->bus.send(request.createReply(QVariantList{count, text}));
     };
     auto callbackTo = [&](const char* method) {
@@ -170,13 +177,15 @@ void runScan(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Sessio
     auto scanner = std::make_shared<quenwick::DiskScanner>(quenwick::ScanOptions::forVolume(path),
                                                            quenwick::DiskScanner::defaultWorkers(),
                                                            std::chrono::milliseconds(100));
+    bool cancelled = false;
     {
         std::lock_guard lock(session->mutex);
-        if (session->cancelled) {
-            reply(0, QStringLiteral("Cancelled"));
-            return;
-        }
-        session->scanner = scanner;
+        cancelled = session->cancelled;
+        if (!cancelled) session->scanner = scanner;
+    }
+    if (cancelled) {
+        reply(0, QStringLiteral("Cancelled"));
+        return;
     }
     auto tree = scanner->scan(path, 0, [&](const quenwick::ScanProgress& p) {
         const uint64_t limit = uint64_t(std::numeric_limits<int64_t>::max());
@@ -367,11 +376,6 @@ private:
         auto done = std::make_shared<std::atomic<bool>>(false);
         std::thread thread([shared = shared_, session, done, request, bytes = std::move(path)] {
             runScan(shared, session, request, bytes);
-            {
-                std::lock_guard lock(session->mutex);
-                session->scanner.reset();
-                session->running = false;
-            }
             shared->idle.end();
             done->store(true);
         });

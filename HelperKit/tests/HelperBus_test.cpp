@@ -182,7 +182,7 @@ TEST(HelperBus, CallerMayAskAgainAsSoonAsItHasTheReply) {
     ASSERT_TRUE(quenwick::testing::writeFile(dir / "file", "data"));
     PrivateBus bus;
     bus.setAuthorityAnswer("yes");
-    HelperClient client(on(bus));
+    HelperClient client(testing::endpointOn(bus));
     // Each request ends at once; the next one must never find the last still "running".
     int refusedAsBusy = 0;
     for (int i = 0; i < 200; ++i) {
@@ -279,10 +279,10 @@ std::string procStatus(pid_t pid, const std::string& name) {
 
 TEST(HelperBus, RequestsWaitingForAuthorizationHoldNoThreadAndEndWithTheirCallers) {
     TempDir dir;
-    makeSmallTree(dir.path());
+    ASSERT_TRUE(testing::makeSmallTree(dir.path()));
     PrivateBus bus;
     bus.setAuthorityAnswer("yes 60");
-    HelperClient first(on(bus));
+    HelperClient first(testing::endpointOn(bus));
     ASSERT_TRUE(std::holds_alternative<std::string>(first.version()));
     const auto helper = bus.ownerPid(std::string(HelperIdentity::machService));
     ASSERT_TRUE(helper);
@@ -293,13 +293,13 @@ TEST(HelperBus, RequestsWaitingForAuthorizationHoldNoThreadAndEndWithTheirCaller
     std::vector<std::unique_ptr<HelperClient>> clients;
     std::vector<std::future<std::variant<std::vector<uint8_t>, HelperError>>> scans;
     for (int i = 0; i < kWaiting; ++i) {
-        clients.push_back(std::make_unique<HelperClient>(on(bus)));
+        clients.push_back(std::make_unique<HelperClient>(testing::endpointOn(bus)));
         scans.push_back(std::async(std::launch::async, [&, client = clients.back().get()] {
             return client->scan(dir.path());
         }));
     }
     ASSERT_TRUE(waitUntil([&] { return bus.authorityCalls().size() == size_t(kWaiting); }, 20s));
-    HelperClient extra(on(bus));
+    HelperClient extra(testing::endpointOn(bus));
     const auto refused = extra.scan(dir.path());
     ASSERT_TRUE(std::holds_alternative<HelperError>(refused)) << errorText(refused);
     EXPECT_EQ(std::get<HelperError>(refused),
@@ -321,7 +321,7 @@ TEST(HelperBus, RequestsWaitingForAuthorizationHoldNoThreadAndEndWithTheirCaller
 
 TEST(HelperBus, HelperKeepsOnlyTheCapabilityToReadEverything) {
     PrivateBus bus;
-    HelperClient client(on(bus));
+    HelperClient client(testing::endpointOn(bus));
     ASSERT_TRUE(std::holds_alternative<std::string>(client.version()));
     const auto helper = bus.ownerPid(std::string(HelperIdentity::machService));
     ASSERT_TRUE(helper);

@@ -332,6 +332,9 @@ TEST(DiskScannerRescan, RescanOfACloneLeavesTheShownTreeUntouchedForItsReader) {
             ++reads;
         }
     });
+    // On a busy machine the reader may not have run yet; the refresh must overlap a read.
+    while (reads == 0)
+        std::this_thread::yield();
     auto copy = shown->clone();
     DiskScanner(ScanOptions{}, 2).rescan(*copy, changed);
     done = true;

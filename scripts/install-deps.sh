@@ -9,7 +9,7 @@ packages=(
   clang-14 libclang-rt-14-dev clang-format-14
   libgtest-dev libgmock-dev libbenchmark-dev libexpat1-dev
   libcli11-dev libutf8proc-dev nlohmann-json3-dev liburing-dev libssl-dev
-  qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-charts-dev qt6-shadertools-dev qt6-svg-dev
+  qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-charts-dev qt6-shadertools-dev qt6-shader-baker qt6-svg-dev
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtquick-shapes
   qml6-module-qtqml-workerscript qml6-module-qtcharts qml6-module-qtquick-dialogs

@@ -18,7 +18,9 @@ constexpr double kPi = std::numbers::pi;
 
 // Angle of one pixel at the middle of ring 1 for a given scale.
 double pixelAngle(double unitPx) {
-    return 1 / (unitPx * (0.3 + 0.436) / 2);
+    const ringkit::RingGeometry g;
+    const double r0 = g.centerRadius + 0 * g.band();
+    return 1 / (unitPx * (r0 + (r0 + g.band())) / 2);
 }
 
 // The smallest and largest angle the triangles of an arc reach.
@@ -49,7 +51,7 @@ RingMorph::Result grownFromNothing(std::vector<RingSegment> segments) {
 TEST(RingRendererTessellation, ArcOfExactlyThreePixelsKeepsItsEndsAndAWiderOneLosesHalfAPixel) {
     const double unit = 300;
     const double px = pixelAngle(unit);
-    const double start = 1.0;
+    const double start = 0;
 
     std::vector<RingRenderer::Vertex> exact;
     RingRenderer::tessellate({start, start + 3 * px, 1, {1, 0, 0, 1}}, 1, unit, exact);

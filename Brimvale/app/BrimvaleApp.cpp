@@ -11,6 +11,9 @@
 
 #include "app/LaunchOptions.h"
 #include "model/AppModel.h"
+#include "platform/DesktopAppearance.h"
+#include "ring/RingItem.h"
+#include "ring/RingSampling.h"
 
 namespace brimvale {
 
@@ -32,8 +35,12 @@ int BrimvaleApp::run(int argc, char** argv) {
     QGuiApplication::setApplicationName("Brimvale");
     QGuiApplication::setApplicationVersion(BRIMVALE_VERSION);
     AppModel::registerQmlTypes();
+    RingItem::registerQmlType();
+    RingSampling::applyToDefaultFormat();
+    DesktopAppearance appearance;
 
     QQmlApplicationEngine engine;
+    engine.rootContext()->setContextProperty("appearance", &appearance);
     engine.rootContext()->setContextProperty("appModel", &AppModel::shared());
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app,

@@ -8,4 +8,12 @@ Window {
     height: 720
     visible: true
     title: "Brimvale"
+    color: appearance.dark ? "#1c1c22" : "#f6f6f9"
+
+    RingView {
+        anchors.fill: parent
+        model: appModel
+        dark: appearance.dark
+        reducedMotion: appearance.reducedMotion
+    }
 }

@@ -136,7 +136,7 @@ void RingRenderer::tessellate(const Shape& shape, double opacity, double unitPx,
                             alpha};
     const auto vertex = [&](double r, double a) {
         Vertex v{{static_cast<float>(r * std::sin(a)), static_cast<float>(r * std::cos(a))},
-                 {0, 0},
+                 {0, 1},
                  {color[0], color[1], color[2], color[3]}};
         out.push_back(v);
     };

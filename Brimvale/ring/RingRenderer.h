@@ -31,8 +31,8 @@ public:
     };
 
     // One vertex as the scene graph's vertex-colour material reads it: the position in ring
-    // units (y up), two zero floats, and the colour premultiplied by its alpha (the stock
-    // material does no premultiplication of its own).
+    // units (y up), then (0, 1) so the material reads a homogeneous point (z, w), and the
+    // colour premultiplied by its alpha (the stock material does no premultiplication).
     struct Vertex {
         float pos[2];
         float pad[2];

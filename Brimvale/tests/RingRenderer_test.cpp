@@ -99,7 +99,7 @@ TEST(RingRendererTessellation, RingEdgesAreInsetByEightTenthsOfAPixel) {
         rmin = std::min(rmin, r);
         rmax = std::max(rmax, r);
         EXPECT_EQ(x.pad[0], 0.0f);
-        EXPECT_EQ(x.pad[1], 0.0f);
+        EXPECT_EQ(x.pad[1], 1.0f);
     }
     EXPECT_NEAR(rmin, 0.436 + 0.8 / unit, 1e-6);
     EXPECT_NEAR(rmax, 0.572 - 0.8 / unit, 1e-6);

@@ -136,6 +136,7 @@ int runRing(const RingArgs& args) {
         ringkit::RingSvg::Options options;
         options.size = args.size;
         options.dark = args.dark;
+        options.labels = true;
         options.fullness = fullness(*tree, focus, quenwick::VolumeInfo::containing(root));
         options.centerTitle = ringkit::ringLabel(*tree, RingSegment::Kind::node(focus), rootTitle) +
                               " \xE2\x80\x94 " + quenwick::formatBytes(tree->size(focus));

@@ -7,6 +7,7 @@
 
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/Utf8.h"
+#include "RingKit/RingLabelFit.h"
 #include "RingKit/Theme.h"
 
 namespace ringkit {
@@ -141,6 +142,32 @@ void appendCenter(std::string& svg, const Canvas& c, const RingGeometry& g,
            number(w / 2 * c.unitPx) + "\" fill=\"" + arcColor + "\"/>\n";
 }
 
+size_t codepoints(std::string_view text) {
+    size_t n = 0;
+    for (const char ch : text)
+        if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+// The label and size of an arc, inside it, when they fit. A viewer's font is not known here, so
+// the width is estimated from an average glyph a little wider than most fonts draw.
+void appendLabel(std::string& svg, const Canvas& c, const RingGeometry& g, const RingSegment& s,
+                 const std::string& name, bool dark) {
+    const double fontPx = std::clamp(c.unitPx / 22, 9.0, 18.0);
+    const std::string size = quenwick::formatBytes(s.bytes);
+    const double width =
+        0.58 * fontPx * static_cast<double>(std::max(codepoints(name), codepoints(size)));
+    const auto at = RingLabelFit::place(s.start, s.end, s.depth, c.unitPx, width, fontPx * 2.4, g);
+    if (!at) return;
+    const std::string x = number(c.centre + at->x * c.unitPx);
+    const std::string y = number(c.centre - at->y * c.unitPx);
+    const std::string color = hex(RingLabelFit::textColor(Theme::color(s, dark)));
+    svg += "<text transform=\"translate(" + x + " " + y + ") rotate(" + number(at->rotation) +
+           ")\" text-anchor=\"middle\" font-family=\"sans-serif\" font-size=\"" + number(fontPx) +
+           "\" fill=\"" + color + "\"><tspan x=\"0\" dy=\"-0.2em\">" + xmlText(name) +
+           "</tspan><tspan x=\"0\" dy=\"1.2em\">" + xmlText(size) + "</tspan></text>\n";
+}
+
 }  // namespace
 
 std::string RingSvg::render(std::span<const RingSegment> segments, const RingGeometry& geometry,
@@ -166,6 +193,9 @@ std::string RingSvg::render(std::span<const RingSegment> segments, const RingGeo
         svg += "<path d=\"" + d + "\" " + fill(Theme::color(s, options.dark)) + "><title>" +
                xmlText(title) + "</title></path>\n";
     }
+    if (options.labels && label)
+        for (const auto& s : segments)
+            appendLabel(svg, c, geometry, s, label(s), options.dark);
     appendCenter(svg, c, geometry, options);
     svg += "</svg>\n";
     return svg;

@@ -246,3 +246,35 @@ TEST(RingSvg, ArcsWithoutWidthOrOffTheRingsAreLeftOut) {
 
 }  // namespace
 }  // namespace ringkit
+
+namespace ringkit {
+namespace {
+
+TEST(RingSvg, LabelsOnlyOnArcsOfTheFirstTwoRingsThatHaveRoom) {
+    const FileTree tree = sampleTree();
+    const auto segments = RingLayout::layout(tree, 0);
+    RingSvg::Options options{800, false, 0.5, "Home"};
+    EXPECT_TRUE(
+        named(parse(RingSvg::render(segments, RingGeometry{}, labelsOf(tree), options)), "text")
+            .empty())
+        << "labels only when asked for";
+    options.labels = true;
+    const Parsed p = parse(RingSvg::render(segments, RingGeometry{}, labelsOf(tree), options));
+    ASSERT_EQ(p.error, "");
+    const auto texts = named(p, "text");
+    // The film, the documents folder and its two files have room; the 300 crumbs' narrow arc
+    // has not.
+    ASSERT_EQ(texts.size(), 4u);
+    const double unit = 400 * 0.96;
+    for (const auto* t : texts) {
+        double x = 0, y = 0;
+        ASSERT_EQ(std::sscanf(t->attributes.at("transform").c_str(), "translate(%lf %lf)", &x, &y),
+                  2);
+        const double r = std::hypot(x - 400, y - 400) / unit;
+        EXPECT_GT(r, 0.3);
+        EXPECT_LT(r, 0.572) << "inside the first two rings";
+    }
+}
+
+}  // namespace
+}  // namespace ringkit

@@ -22,6 +22,8 @@ public:
         bool dark = false;        // the dark theme
         double fullness = 0;      // 0 to 1, drawn as the arc in the centre disc
         std::string centerTitle;  // hover text of the centre disc; none when empty
+        // Arcs with room also show their label and size as text, as the app's ring does.
+        bool labels = false;
     };
 
     // Text for an arc's title; the formatted size is appended.

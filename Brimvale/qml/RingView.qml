@@ -32,6 +32,28 @@ Item {
         }
     }
 
+    // Names and sizes on the arcs that have room; they follow the morph.
+    Repeater {
+        model: ring.available ? ring.labels : []
+        delegate: Column {
+            x: modelData.x - width / 2
+            y: modelData.y - height / 2
+            rotation: modelData.rotation
+            opacity: modelData.opacity
+            Text {
+                anchors.horizontalCenter: parent.horizontalCenter
+                text: modelData.name
+                color: modelData.color
+                font.weight: Font.DemiBold
+            }
+            Text {
+                anchors.horizontalCenter: parent.horizontalCenter
+                text: modelData.size
+                color: modelData.color
+            }
+        }
+    }
+
     Text {
         anchors.centerIn: parent
         width: parent.width * 0.8

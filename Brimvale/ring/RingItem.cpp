@@ -6,6 +6,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QHoverEvent>
 #include <QMouseEvent>
@@ -18,7 +19,10 @@
 #include <QtQml>
 
 #include <cstring>
+#include <map>
+#include <tuple>
 
+#include "RingKit/RingLabelFit.h"
 #include "RingKit/RingLayout.h"
 #include "model/AppModel.h"
 #include "ring/RingCenterMaterial.h"
@@ -54,6 +58,7 @@ RingItem::RingItem(QQuickItem* parent) : QQuickItem(parent), renderer_(0) {
     setFlag(ItemHasContents, true);
     setAcceptHoverEvents(true);
     setAcceptedMouseButtons(Qt::LeftButton | Qt::RightButton);
+    connect(this, &RingItem::framed, this, &RingItem::placeLabels);
 }
 
 RingItem::~RingItem() = default;
@@ -102,12 +107,16 @@ void RingItem::sync() {
     bool changed = false;
     if (model_ && model_->layoutID() != layoutID_) {
         layoutID_ = model_->layoutID();
-        renderer_.setSegments(model_->morph(), dark_, now(), reducedMotion_);
+        const auto morph = model_->morph();
+        renderer_.setSegments(morph, dark_, now(), reducedMotion_);
+        takeTexts(morph);
         hits_ = ringkit::RingHitIndex(model_->segments(), ringkit::RingGeometry());
         changed = true;
     } else if (!model_ && layoutID_ != -1) {
         layoutID_ = -1;
         renderer_.setSegments({}, dark_, now(), reducedMotion_);
+        pairTexts_.clear();
+        fadingTexts_.clear();
         hits_ = {};
         changed = true;
     } else if (dark_ != renderer_.dark()) {
@@ -126,6 +135,58 @@ void RingItem::sync() {
     changed |= renderer_.setHighlight(highlight);
     changed |= renderer_.setFullness(model_ ? model_->fullness() : 0, reducedMotion_);
     if (changed) update();
+}
+
+// The texts of the new layout's arcs; fading arcs keep the texts they had, found by place.
+void RingItem::takeTexts(const ringkit::RingMorph::Result& morph) {
+    const auto key = [](const ringkit::RingSegment& s) {
+        return std::tuple(s.depth, s.start, s.end);
+    };
+    std::map<std::tuple<int, double, double>, Text> before;
+    const auto& old = model_->previousSegments();
+    for (size_t i = 0; i < old.size() && i < pairTexts_.size(); ++i)
+        before[key(old[i])] = pairTexts_[i];
+    fadingTexts_.clear();
+    for (const auto& s : morph.fading) {
+        const auto it = before.find(key(s));
+        fadingTexts_.push_back(it != before.end() ? it->second : Text{});
+    }
+    pairTexts_.clear();
+    for (const auto& p : morph.pairs) {
+        const bool labelled = p.to.depth <= ringkit::RingLabelFit::deepestLabelledRing;
+        pairTexts_.push_back(
+            labelled ? Text{model_->label(p.to.kind), model_->formatBytes(p.to.bytes)} : Text{});
+    }
+}
+
+void RingItem::placeLabels() {
+    QVariantList out;
+    const double unit = RingRenderer::unitPx(width(), height());
+    const QFontMetricsF metrics(QGuiApplication::font());
+    for (const auto& d : renderer_.drawn()) {
+        if (d.shape.depth > ringkit::RingLabelFit::deepestLabelledRing + 0.5) continue;
+        const auto& texts = d.fading ? fadingTexts_ : pairTexts_;
+        if (d.index >= texts.size() || texts[d.index].name.isEmpty()) continue;
+        const Text& t = texts[d.index];
+        const double w =
+            std::max(metrics.horizontalAdvance(t.name), metrics.horizontalAdvance(t.size));
+        const auto at = ringkit::RingLabelFit::place(d.shape.start, d.shape.end, d.shape.depth,
+                                                     unit, w, metrics.height() * 2);
+        if (!at) continue;
+        const auto c = ringkit::RingLabelFit::textColor(d.shape.color);
+        QVariantMap label;
+        label["x"] = width() / 2 + at->x * unit;
+        label["y"] = height() / 2 - at->y * unit;
+        label["rotation"] = at->rotation;
+        label["name"] = t.name;
+        label["size"] = t.size;
+        label["color"] = QColor::fromRgbF(c.r, c.g, c.b);
+        label["opacity"] = d.opacity;
+        out << label;
+    }
+    if (out == labels_) return;
+    labels_ = std::move(out);
+    emit labelsChanged();
 }
 
 bool RingItem::animating() const {

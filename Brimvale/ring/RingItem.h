@@ -31,6 +31,9 @@ class RingItem : public QQuickItem {
         bool reducedMotion READ reducedMotion WRITE setReducedMotion NOTIFY reducedMotionChanged)
     Q_PROPERTY(bool available READ available NOTIFY availableChanged)
     Q_PROPERTY(int vertexCount READ vertexCount NOTIFY framed)
+    // The texts on arcs that have room, following the morph: maps with x and y (the text's centre
+    // in item pixels), rotation (degrees), name, size, color and opacity.
+    Q_PROPERTY(QVariantList labels READ labels NOTIFY labelsChanged)
 
 public:
     explicit RingItem(QQuickItem* parent = nullptr);
@@ -46,6 +49,7 @@ public:
     void setReducedMotion(bool reduced);
     bool available() const { return available_; }
     int vertexCount() const { return vertexCount_; }
+    const QVariantList& labels() const { return labels_; }
 
     // A point of the item (pixels, y down) in ring units (y up).
     Q_INVOKABLE QPointF toRing(const QPointF& point) const;
@@ -65,6 +69,7 @@ signals:
     void darkChanged();
     void reducedMotionChanged();
     void availableChanged();
+    void labelsChanged();
     // After every frame built (tests and the benchmark count them).
     void framed();
     // A context menu for a `node` arc at a point of the item: the node, its path and whether it
@@ -88,6 +93,13 @@ private:
     void clickAt(const QPointF& point);
     void menuAt(const QPointF& point);
     void checkBackend();
+    void takeTexts(const ringkit::RingMorph::Result& morph);
+    void placeLabels();
+
+    struct Text {
+        QString name;
+        QString size;
+    };
 
     QPointer<AppModel> model_;
     QList<QMetaObject::Connection> connections_;
@@ -99,6 +111,9 @@ private:
     bool reducedMotion_ = false;
     bool available_ = true;
     int vertexCount_ = 0;
+    std::vector<Text> pairTexts_;
+    std::vector<Text> fadingTexts_;
+    QVariantList labels_;
 };
 
 }  // namespace brimvale

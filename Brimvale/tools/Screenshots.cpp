@@ -1,0 +1,99 @@
+// brimvale-screenshots OUTDIR: pictures of the app's views made from a generated tree, for the
+// documentation and for looking at changes: ring-light.png and ring-dark.png, 1280 × 800, each
+// on the window's opaque background. Needs a display (the screenshots script brings Xvfb).
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "RingKit/Theme.h"
+#include "model/AppModel.h"
+#include "ring/RingItem.h"
+#include "ring/RingSampling.h"
+#include "tools/SampleTree.h"
+
+namespace {
+
+using namespace brimvale;
+
+QColor backgroundOf(bool dark) {
+    const auto c = ringkit::Theme::background(dark);
+    return QColor::fromRgbF(c.r, c.g, c.b);
+}
+
+// Grabs once the ring has settled, flattened onto the background (a grab may carry alpha).
+bool save(QQuickView& view, const RingItem& ring, bool dark, const QString& path) {
+    view.setColor(backgroundOf(dark));
+    view.rootObject()->setProperty("dark", dark);
+    if (!QTest::qWaitFor([&] { return !ring.animating(); }, 5000)) return false;
+    QTest::qWait(300);
+    const QImage grabbed = view.grabWindow();
+    QImage out(grabbed.size(), QImage::Format_RGB32);
+    out.fill(backgroundOf(dark));
+    QPainter(&out).drawImage(0, 0, grabbed);
+    return out.save(path, "PNG");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: brimvale-screenshots OUTDIR\n");
+        return 2;
+    }
+    // Nothing of the real user's is read or written: the model lives in a home of its own.
+    QTemporaryDir home;
+    if (!home.isValid()) return 1;
+    const QByteArray h = home.path().toUtf8();
+    setenv("HOME", h.constData(), 1);
+    setenv("XDG_DATA_HOME", (h + "/.local/share").constData(), 1);
+    setenv("XDG_CACHE_HOME", (h + "/.cache").constData(), 1);
+    setenv("XDG_CONFIG_HOME", (h + "/.config").constData(), 1);
+    setenv("QSG_RHI_BACKEND", "opengl", 0);
+
+    QGuiApplication app(argc, argv);
+    const QString outDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    if (!QDir().mkpath(outDir)) {
+        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        return 1;
+    }
+    AppModel::registerQmlTypes();
+    RingItem::registerQmlType();
+    RingSampling::applyToDefaultFormat();
+
+    AppModel model(AppModel::Services::current());
+    model.setTarget(ScanTarget::folder("/home/sample"));
+    const uint64_t total = 1000000, used = 620000;
+    model.installTree(sampleTree(), quenwick::VolumeInfo{total, total - used, total - used});
+
+    QQuickView view;
+    view.setResizeMode(QQuickView::SizeRootObjectToView);
+    view.setSource(QUrl("qrc:/qml/RingView.qml"));
+    if (!view.rootObject()) return 1;
+    view.rootObject()->setProperty("model", QVariant::fromValue(&model));
+    view.rootObject()->setProperty("reducedMotion", true);
+    view.resize(1280, 800);
+    view.show();
+    if (!QTest::qWaitForWindowExposed(&view)) return 1;
+    auto* ring = view.rootObject()->findChild<RingItem*>();
+    if (!ring || !ring->available()) {
+        std::fprintf(stderr, "no GPU path for the ring on this display\n");
+        return 1;
+    }
+    for (const bool dark : {false, true}) {
+        const QString path = outDir + (dark ? "/ring-dark.png" : "/ring-light.png");
+        if (!save(view, *ring, dark, path)) {
+            std::fprintf(stderr, "cannot save %s\n", qPrintable(path));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+    return 0;
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Saves pictures of the app's views, made from a generated tree, into OUTDIR: ring-light.png
+# and ring-dark.png (1280 x 800). Builds what is missing and runs under Xvfb with Mesa's OpenGL.
+set -euo pipefail
+if [ $# -ne 1 ]; then
+  echo "usage: scripts/screenshots.sh OUTDIR" >&2
+  exit 2
+fi
+out=$(realpath -m "$1")
+cd "$(dirname "$0")/.."
+
+if ! command -v xvfb-run >/dev/null || ! command -v xauth >/dev/null; then
+  bash scripts/install-deps.sh
+fi
+
+build=build/release
+if [ ! -f "$build/build.ninja" ]; then
+  cmake --preset release >/dev/null
+fi
+cmake --build "$build" -j "${BRIMVALE_JOBS:-2}" --target brimvale-screenshots
+
+mkdir -p "$out"
+QSG_RHI_BACKEND=opengl xvfb-run -a -s "-screen 0 1280x800x24" \
+  "$build/Brimvale/brimvale-screenshots" "$out"

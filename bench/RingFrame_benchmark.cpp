@@ -80,6 +80,15 @@ Frames measure(QQuickWindow& window, const std::function<void()>& start,
     return {frames.load(), seconds};
 }
 
+// The same until the ring stops moving, keeping the most vertices a frame had.
+Frames measureMorph(QQuickWindow& window, const RingItem& ring, const std::function<void()>& start,
+                    int& vertices) {
+    return measure(window, start, [&] {
+        vertices = std::max(vertices, ring.vertexCount());
+        return ring.animating();
+    });
+}
+
 void report(benchmark::State& state, const Frames& f, int vertices) {
     state.SetIterationTime(f.count > 0 ? f.seconds / f.count : f.seconds);
     state.counters["frames"] = f.count;
@@ -118,17 +127,14 @@ void BM_DensestMorph(benchmark::State& state) {
         flip = !flip;
         const std::string root = flip ? "/dense-b" : "/dense-a";
         auto tree = denseTree(root);
-        const Frames f = measure(
-            *view,
+        const Frames f = measureMorph(
+            *view, *ring,
             [&] {
                 model().dropTree();
                 model().setTarget(brimvale::ScanTarget::folder(root));
                 model().installTree(tree, std::nullopt);
             },
-            [&] {
-                vertices = std::max(vertices, ring->vertexCount());
-                return ring->animating();
-            });
+            vertices);
         report(state, f, vertices);
     }
 }
@@ -165,12 +171,8 @@ void BM_MorphToDeepFolder(benchmark::State& state) {
     for (auto _ : state) {
         model().focusOn(FileTree::root);
         (void)QTest::qWaitFor([&] { return !ring->animating(); }, 5000);
-        const Frames f = measure(
-            *view, [&] { model().focusOn(deep); },
-            [&] {
-                vertices = std::max(vertices, ring->vertexCount());
-                return ring->animating();
-            });
+        const Frames f = measureMorph(
+            *view, *ring, [&] { model().focusOn(deep); }, vertices);
         report(state, f, vertices);
     }
 }

@@ -76,6 +76,7 @@ protected:
         ASSERT_TRUE(waitFor([&] { return !ring->animating(); }));
         QTest::qWait(100);
     }
+    // RING_TEST_SAVE=DIR keeps every grab as a numbered PNG there, for looking at a failure.
     QImage grab() {
         QImage i = view->grabWindow();
         if (const char* d = std::getenv("RING_TEST_SAVE")) {
@@ -265,6 +266,32 @@ TEST_F(RingViewTest, FrameLoopSleepsWhenIdleAndRunsOnlyWhileAMorphRuns) {
     const int after = frames;
     QTest::qWait(500);
     EXPECT_EQ(frames, after) << "and stops once it ends";
+}
+
+}  // namespace
+}  // namespace brimvale
+
+namespace brimvale {
+namespace {
+
+// Run by the suite a second time with the software scene graph (QT_QUICK_BACKEND=software).
+TEST_F(RingViewTest, WithoutAGpuPathTheViewSaysWhyAndIgnoresThePointer) {
+    if (view->rendererInterface()->graphicsApi() != QSGRendererInterface::Software)
+        GTEST_SKIP() << "only with the software scene graph";
+    showSample();
+    EXPECT_FALSE(ring->available());
+    bool explained = false;
+    for (QQuickItem* child : view->rootObject()->childItems())
+        explained |= child->isVisible() && child->property("text").toString().contains("OpenGL");
+    EXPECT_TRUE(explained);
+    const auto first = firstWith(1);
+    QTest::mouseMove(view.get(), pixel(midRadius(1), (first.start + first.end) / 2));
+    QTest::mouseClick(view.get(), Qt::LeftButton, {},
+                      pixel(midRadius(1), (first.start + first.end) / 2));
+    QTest::qWait(200);
+    EXPECT_FALSE(model->hovered().has_value());
+    EXPECT_EQ(model->focus(), 0u);
+    EXPECT_EQ(ring->toRing(QPointF(10, 10)), QPointF(0, 0));
 }
 
 }  // namespace

@@ -16,7 +16,12 @@ public:
     [[nodiscard]] static bool isSoftwareRenderer(const QString& rendererName);
     // The sample count for this machine's OpenGL (1 when no OpenGL context can be made).
     [[nodiscard]] static int samplesForThisMachine();
-    // Sets the default surface format's samples to samplesForThisMachine().
+    // True when an OpenGL context can be made and made current.
+    [[nodiscard]] static bool openGLWorks();
+    // Sets the default surface format's samples to samplesForThisMachine(). Where no OpenGL
+    // context can be made at all (and no backend was asked for through QSG_RHI_BACKEND or
+    // QT_QUICK_BACKEND), switches Qt Quick to its software scene graph, so the windows still
+    // show and the ring says why it is missing.
     static void applyToDefaultFormat();
 };
 

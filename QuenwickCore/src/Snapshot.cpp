@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "QuenwickCore/AtomicFile.h"
+#include "QuenwickCore/LittleEndian.h"
 
 namespace quenwick {
 namespace {
@@ -23,16 +24,11 @@ constexpr size_t kBytesPerNode = 4 + 4 + 4 + 8 + 8 + 8 + 2 + 4 + 2;
 constexpr uint64_t kMaxExpansion = 1024;
 constexpr uint64_t kMinOutputLimit = 64ull << 20;
 
-template <typename T>
-void put(std::vector<uint8_t>& out, T value) {
-    const auto* p = reinterpret_cast<const uint8_t*>(&value);
-    out.insert(out.end(), p, p + sizeof(T));
-}
+namespace LE = LittleEndian;
 
 template <typename T>
 void putArray(std::vector<uint8_t>& out, const std::vector<T>& array) {
-    const auto* p = reinterpret_cast<const uint8_t*>(array.data());
-    out.insert(out.end(), p, p + array.size() * sizeof(T));
+    LE::appendArray(out, array.data(), array.size());
 }
 
 // Appends value(i) for i in [0, n) as n values of T, grown once.
@@ -42,10 +38,8 @@ void putEach(std::vector<uint8_t>& out, size_t n, Value&& value) {
     const size_t at = out.size();
     out.resize(at + n * sizeof(T));
     uint8_t* to = out.data() + at;
-    for (size_t i = 0; i < n; ++i, to += sizeof(T)) {
-        const T v = value(i);
-        std::memcpy(to, &v, sizeof(T));
-    }
+    for (size_t i = 0; i < n; ++i, to += sizeof(T))
+        LE::store<T>(to, value(i));
 }
 
 template <typename T>
@@ -53,41 +47,6 @@ void putGathered(std::vector<uint8_t>& out, const PodArray<T>& array,
                  const std::vector<uint32_t>& order) {
     putEach(out, order.size(), [&](size_t i) { return array[order[i]]; });
 }
-
-class Reader {
-public:
-    explicit Reader(std::span<const uint8_t> data) : data_(data) {}
-
-    size_t remaining() const { return data_.size() - cursor_; }
-
-    template <typename T>
-    bool read(T& value) {
-        if (remaining() < sizeof(T)) return false;
-        std::memcpy(&value, data_.data() + cursor_, sizeof(T));
-        cursor_ += sizeof(T);
-        return true;
-    }
-
-    bool readBytes(std::string& out, uint64_t n) {
-        if (remaining() < n) return false;
-        out.assign(reinterpret_cast<const char*>(data_.data() + cursor_), n);
-        cursor_ += n;
-        return true;
-    }
-
-    template <typename T>
-    bool readArray(PodArray<T>& array, uint64_t n) {
-        if (remaining() / sizeof(T) < n) return false;
-        array.resize(0);
-        array.append(reinterpret_cast<const T*>(data_.data() + cursor_), n);
-        cursor_ += n * sizeof(T);
-        return true;
-    }
-
-private:
-    std::span<const uint8_t> data_;
-    size_t cursor_ = 0;
-};
 
 // The structural checks that make every tree operation safe: parents before children, links
 // within the tree, names within the name bytes, and each node in at most one child list, that of
@@ -170,12 +129,12 @@ std::vector<uint8_t> payloadOf(const FileTree& tree, const SnapshotMeta& meta) {
 
     std::vector<uint8_t> payload;
     payload.reserve(4 + meta.rootPath.size() + 8 + 8 + 4 + 8 + n * kBytesPerNode + nameBytes);
-    put<uint32_t>(payload, static_cast<uint32_t>(meta.rootPath.size()));
+    LE::append<uint32_t>(payload, static_cast<uint32_t>(meta.rootPath.size()));
     payload.insert(payload.end(), meta.rootPath.begin(), meta.rootPath.end());
-    put<double>(payload, meta.scannedAt);
-    put<uint64_t>(payload, meta.fsEventID);
-    put<uint32_t>(payload, static_cast<uint32_t>(n));
-    put<uint64_t>(payload, nameBytes);
+    LE::append<double>(payload, meta.scannedAt);
+    LE::append<uint64_t>(payload, meta.fsEventID);
+    LE::append<uint32_t>(payload, static_cast<uint32_t>(n));
+    LE::append<uint64_t>(payload, nameBytes);
     putArray(payload, parents);
     putArray(payload, firstChildren);
     putArray(payload, nextSiblings);
@@ -211,8 +170,7 @@ std::vector<uint8_t> encode(const FileTree& tree, const SnapshotMeta& meta, unsi
     const auto compressed = lzfse::encode(payload, options);
     std::vector<uint8_t> out(kHeaderSize + compressed.size());
     std::memcpy(out.data(), magic, 4);
-    out[4] = static_cast<uint8_t>(version & 0xFF);
-    out[5] = static_cast<uint8_t>(version >> 8);
+    LE::store<uint16_t>(out.data() + 4, version);
     std::memcpy(out.data() + kHeaderSize, compressed.data(), compressed.size());
     return out;
 }
@@ -222,7 +180,7 @@ std::variant<LoadedSnapshot, SnapshotError> decode(std::span<const uint8_t> data
     using Kind = SnapshotError::Kind;
     if (data.size() < kHeaderSize) return SnapshotError{Kind::truncated};
     if (std::memcmp(data.data(), magic, 4) != 0) return SnapshotError{Kind::badMagic};
-    const uint16_t found = static_cast<uint16_t>(data[4] | data[5] << 8);
+    const auto found = LE::load<uint16_t>(data.data() + 4);
     if (found != version) return SnapshotError{Kind::unsupportedVersion, found};
 
     const auto stream = data.subspan(kHeaderSize);
@@ -234,7 +192,7 @@ std::variant<LoadedSnapshot, SnapshotError> decode(std::span<const uint8_t> data
         return SnapshotError{Kind::decompressionFailed};
     }
 
-    Reader r(payload);
+    LE::Reader r{std::span<const uint8_t>(payload)};
     SnapshotMeta meta;
     uint32_t rootLength = 0, count = 0;
     uint64_t nameBytes = 0;

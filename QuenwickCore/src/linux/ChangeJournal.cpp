@@ -17,6 +17,7 @@
 
 #include "Crc32c.h"
 #include "QuenwickCore/AtomicFile.h"
+#include "QuenwickCore/LittleEndian.h"
 #include "QuenwickCore/UserFolders.h"
 
 namespace quenwick {
@@ -31,19 +32,7 @@ constexpr uint32_t kMaxPayload = 1u << 20;
 // Nothing the recorder writes comes near this; a bigger file is not ours to read whole.
 constexpr uint64_t kMaxFileBytes = 256ull << 20;
 
-template <typename T>
-void put(std::string& out, T value) {
-    char bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));
-    out.append(bytes, sizeof(T));
-}
-
-template <typename T>
-T get(const char* p) {
-    T value;
-    std::memcpy(&value, p, sizeof(T));
-    return value;
-}
+namespace LE = LittleEndian;
 
 bool isKind(uint8_t kind) {
     return kind >= static_cast<uint8_t>(JournalRecord::Kind::start) &&
@@ -59,7 +48,7 @@ void encodeRecord(std::string& out, const JournalRecord& r) {
     switch (r.kind) {
         case JournalRecord::Kind::start:
         case JournalRecord::Kind::session:
-            put<uint64_t>(payload, r.session);
+            LE::append<uint64_t>(payload, r.session);
             for (size_t i = 0; i < r.roots.size(); ++i) {
                 if (i > 0) payload.push_back('\0');
                 payload += r.roots[i];
@@ -73,37 +62,37 @@ void encodeRecord(std::string& out, const JournalRecord& r) {
             break;
     }
     const size_t begin = out.size();
-    put<uint32_t>(out, kRecordMarker);
-    put<uint32_t>(out, static_cast<uint32_t>(payload.size()));
-    put<uint64_t>(out, r.position);
-    put<uint8_t>(out, static_cast<uint8_t>(r.kind));
-    put<uint8_t>(out, static_cast<uint8_t>(r.reason));
-    put<uint16_t>(out, 0);
+    LE::append<uint32_t>(out, kRecordMarker);
+    LE::append<uint32_t>(out, static_cast<uint32_t>(payload.size()));
+    LE::append<uint64_t>(out, r.position);
+    LE::append<uint8_t>(out, static_cast<uint8_t>(r.kind));
+    LE::append<uint8_t>(out, static_cast<uint8_t>(r.reason));
+    LE::append<uint16_t>(out, 0);
     out += payload;
-    put<uint32_t>(out, detail::crc32c(out.data() + begin, out.size() - begin));
+    LE::append<uint32_t>(out, detail::crc32c(out.data() + begin, out.size() - begin));
 }
 
 // The record at data[offset], when every check passes.
 std::optional<JournalRecord> decodeRecord(std::string_view data, size_t offset, size_t& length) {
     if (data.size() - offset < kRecordOverhead) return std::nullopt;
     const char* p = data.data() + offset;
-    if (get<uint32_t>(p) != kRecordMarker) return std::nullopt;
-    const uint32_t payloadSize = get<uint32_t>(p + 4);
+    if (LE::load<uint32_t>(p) != kRecordMarker) return std::nullopt;
+    const uint32_t payloadSize = LE::load<uint32_t>(p + 4);
     if (payloadSize > kMaxPayload || data.size() - offset - kRecordOverhead < payloadSize) {
         return std::nullopt;
     }
-    const uint8_t kind = get<uint8_t>(p + 16);
-    const uint8_t reason = get<uint8_t>(p + 17);
+    const uint8_t kind = LE::load<uint8_t>(p + 16);
+    const uint8_t reason = LE::load<uint8_t>(p + 17);
     if (!isKind(kind) || reason > static_cast<uint8_t>(JournalRecord::Gap::cannotRecord) ||
-        get<uint16_t>(p + 18) != 0) {
+        LE::load<uint16_t>(p + 18) != 0) {
         return std::nullopt;
     }
-    if (get<uint32_t>(p + kRecordHeader + payloadSize) !=
+    if (LE::load<uint32_t>(p + kRecordHeader + payloadSize) !=
         detail::crc32c(p, kRecordHeader + payloadSize)) {
         return std::nullopt;
     }
     JournalRecord r;
-    r.position = get<uint64_t>(p + 8);
+    r.position = LE::load<uint64_t>(p + 8);
     r.kind = static_cast<JournalRecord::Kind>(kind);
     r.reason = static_cast<JournalRecord::Gap>(reason);
     const std::string_view payload(p + kRecordHeader, payloadSize);
@@ -111,7 +100,7 @@ std::optional<JournalRecord> decodeRecord(std::string_view data, size_t offset, 
         case JournalRecord::Kind::start:
         case JournalRecord::Kind::session: {
             if (payload.size() < 8) return std::nullopt;
-            r.session = get<uint64_t>(payload.data());
+            r.session = LE::load<uint64_t>(payload.data());
             std::string_view rest = payload.substr(8);
             while (!rest.empty()) {
                 const size_t end = std::min(rest.find('\0'), rest.size());
@@ -157,25 +146,23 @@ void parseSegment(std::string_view data, Visit&& visit) {
 }
 
 bool readWholeFile(const std::string& path, std::string& out) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return false;
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) return false;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
-        close(fd);
         return false;
     }
     out.resize(static_cast<size_t>(st.st_size));
     size_t done = 0;
     while (done < out.size()) {
-        const ssize_t n = read(fd, out.data() + done, out.size() - done);
+        const ssize_t n = read(fd.get(), out.data() + done, out.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
     // A file that grew meanwhile is read up to its size at fstat; one that shrank is cut.
     out.resize(done);
-    close(fd);
     return true;
 }
 
@@ -240,10 +227,7 @@ std::string uniqueRequestName() {
 }
 
 bool createEmptyFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    close(fd);
-    return true;
+    return UniqueFd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)).valid();
 }
 
 bool writeAll(int fd, std::string_view data) {
@@ -257,69 +241,57 @@ bool writeAll(int fd, std::string_view data) {
 }
 
 void putStrings(std::string& out, const std::vector<std::string>& list) {
-    put<uint32_t>(out, static_cast<uint32_t>(list.size()));
+    LE::append<uint32_t>(out, static_cast<uint32_t>(list.size()));
     for (const auto& s : list) {
-        put<uint32_t>(out, static_cast<uint32_t>(s.size()));
+        LE::append<uint32_t>(out, static_cast<uint32_t>(s.size()));
         out += s;
     }
 }
 
-class StateReader {
+// The state's values, with its length-prefixed strings and lists of absolute paths.
+class StateReader : public LE::Reader {
 public:
-    explicit StateReader(std::string_view data) : data_(data) {}
-    template <typename T>
-    bool read(T& value) {
-        if (data_.size() < sizeof(T)) return false;
-        value = get<T>(data_.data());
-        data_.remove_prefix(sizeof(T));
-        return true;
-    }
+    using LE::Reader::read;
+    using LE::Reader::Reader;
     bool read(std::string& s) {
         uint32_t n = 0;
-        if (!read(n) || data_.size() < n) return false;
-        s.assign(data_.substr(0, n));
-        data_.remove_prefix(n);
-        return true;
+        return read(n) && readBytes(s, n);
     }
     bool read(std::vector<std::string>& list) {
         uint32_t n = 0;
-        if (!read(n) || n > data_.size() / 4) return false;
+        if (!read(n) || n > remaining() / 4) return false;
         list.resize(n);
         for (auto& s : list)
             if (!read(s) || !isAbsolutePath(s)) return false;
         return true;
     }
-    bool atEnd() const { return data_.empty(); }
-
-private:
-    std::string_view data_;
 };
 
 std::string encodeState(const JournalState& s) {
     std::string payload;
-    put<uint32_t>(payload, kStateVersion);
-    put<int64_t>(payload, s.pid);
-    put<uint64_t>(payload, s.sessionStart);
-    put<uint64_t>(payload, s.watchedDirectories);
-    put<uint8_t>(payload, s.incomplete ? 1 : 0);
-    put<uint32_t>(payload, static_cast<uint32_t>(s.mode.size()));
+    LE::append<uint32_t>(payload, kStateVersion);
+    LE::append<int64_t>(payload, s.pid);
+    LE::append<uint64_t>(payload, s.sessionStart);
+    LE::append<uint64_t>(payload, s.watchedDirectories);
+    LE::append<uint8_t>(payload, s.incomplete ? 1 : 0);
+    LE::append<uint32_t>(payload, static_cast<uint32_t>(s.mode.size()));
     payload += s.mode;
     putStrings(payload, s.roots);
     putStrings(payload, s.lostRoots);
     putStrings(payload, s.unwatchable);
     std::string out;
-    put<uint32_t>(out, kStateMarker);
-    put<uint32_t>(out, static_cast<uint32_t>(payload.size()));
+    LE::append<uint32_t>(out, kStateMarker);
+    LE::append<uint32_t>(out, static_cast<uint32_t>(payload.size()));
     out += payload;
-    put<uint32_t>(out, detail::crc32c(out.data(), out.size()));
+    LE::append<uint32_t>(out, detail::crc32c(out.data(), out.size()));
     return out;
 }
 
 std::optional<JournalState> decodeState(std::string_view data) {
-    if (data.size() < 12 || get<uint32_t>(data.data()) != kStateMarker) return std::nullopt;
-    const uint32_t size = get<uint32_t>(data.data() + 4);
+    if (data.size() < 12 || LE::load<uint32_t>(data.data()) != kStateMarker) return std::nullopt;
+    const uint32_t size = LE::load<uint32_t>(data.data() + 4);
     if (data.size() - 12 != size) return std::nullopt;
-    if (get<uint32_t>(data.data() + 8 + size) != detail::crc32c(data.data(), 8 + size)) {
+    if (LE::load<uint32_t>(data.data() + 8 + size) != detail::crc32c(data.data(), 8 + size)) {
         return std::nullopt;
     }
     StateReader in(data.substr(8, size));
@@ -397,34 +369,28 @@ std::optional<JournalState> ChangeJournal::readState() const {
 
 bool ChangeJournal::recorderRunning() const {
     const std::string path = directory_ + "/" + std::string(lockFileName);
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return false;
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) return false;
     struct flock probe {};
     probe.l_type = F_RDLCK;
     probe.l_whence = SEEK_SET;
-    const bool running = fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-    close(fd);
-    return running;
+    return fcntl(fd.get(), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
 }
 
 std::optional<uint64_t> ChangeJournal::synchronize(
     std::chrono::steady_clock::time_point deadline) const {
     if (!recorderRunning()) return std::nullopt;
-    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (watch < 0) return std::nullopt;
+    const UniqueFd watch(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    if (!watch) return std::nullopt;
     // Watch first, so the recorder's answer cannot slip by before we look.
-    if (inotify_add_watch(watch, directory_.c_str(), IN_MOVED_TO | IN_ONLYDIR) < 0) {
-        close(watch);
+    if (inotify_add_watch(watch.get(), directory_.c_str(), IN_MOVED_TO | IN_ONLYDIR) < 0) {
         return std::nullopt;
     }
     const std::string name = uniqueRequestName();
     const std::string path = directory_ + "/" + name;
     const std::string done = path + std::string(doneSuffix);
     const std::string failed = path + std::string(failedSuffix);
-    if (!createEmptyFile(path)) {
-        close(watch);
-        return std::nullopt;
-    }
+    if (!createEmptyFile(path)) return std::nullopt;
     enum class Answer { none, done, failed } answer = Answer::none;
     alignas(inotify_event) char buffer[4096];
     while (answer == Answer::none) {
@@ -433,7 +399,7 @@ std::optional<uint64_t> ChangeJournal::synchronize(
         // Wake at least every 100 ms to notice a recorder that died meanwhile.
         const auto slice = std::min<std::chrono::steady_clock::duration>(
             deadline - now, std::chrono::milliseconds(100));
-        pollfd pfd{watch, POLLIN, 0};
+        pollfd pfd{watch.get(), POLLIN, 0};
         const int ready = poll(
             &pfd, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(slice).count()));
         if (ready == 0) {
@@ -445,7 +411,7 @@ std::optional<uint64_t> ChangeJournal::synchronize(
             break;
         }
         for (;;) {
-            const ssize_t n = read(watch, buffer, sizeof buffer);
+            const ssize_t n = read(watch.get(), buffer, sizeof buffer);
             if (n <= 0) break;
             for (ssize_t pos = 0; pos < n;) {
                 const auto* ev = reinterpret_cast<const inotify_event*>(buffer + pos);
@@ -457,7 +423,6 @@ std::optional<uint64_t> ChangeJournal::synchronize(
             }
         }
     }
-    close(watch);
     std::optional<uint64_t> position;
     if (answer == Answer::done) {
         std::string text;
@@ -484,14 +449,13 @@ ChangeJournal::Writer::open(const std::string& directory, Limits limits) {
     std::error_code ec;
     std::filesystem::create_directories(directory, ec);
     const std::string lockPath = directory + "/" + std::string(lockFileName);
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return OpenError{OpenError::Kind::cannotCreate, errno, 0};
+    UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd) return OpenError{OpenError::Kind::cannotCreate, errno, 0};
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    if (fcntl(fd.get(), F_OFD_SETLK, &lock) != 0) {
         const int err = errno;
-        close(fd);
         if (err == EAGAIN || err == EACCES) {
             const auto state = ChangeJournal(directory).readState();
             return OpenError{OpenError::Kind::alreadyRunning, err, state ? state->pid : 0};
@@ -500,16 +464,11 @@ ChangeJournal::Writer::open(const std::string& directory, Limits limits) {
     }
     limits.segments = std::max(limits.segments, 1);
     limits.segmentBytes = std::max<uint64_t>(limits.segmentBytes, 4096);
-    return std::unique_ptr<Writer>(new Writer(directory, limits, fd));
+    return std::unique_ptr<Writer>(new Writer(directory, limits, std::move(fd)));
 }
 
-ChangeJournal::Writer::Writer(std::string directory, Limits limits, int lockFd)
-    : directory_(std::move(directory)), limits_(limits), lockFd_(lockFd) {}
-
-ChangeJournal::Writer::~Writer() {
-    if (segmentFd_ >= 0) close(segmentFd_);
-    if (lockFd_ >= 0) close(lockFd_);
-}
+ChangeJournal::Writer::Writer(std::string directory, Limits limits, UniqueFd lock)
+    : directory_(std::move(directory)), limits_(limits), lock_(std::move(lock)) {}
 
 bool ChangeJournal::Writer::begin(const std::vector<std::string>& roots) {
     if (DIR* dir = opendir(directory_.c_str())) {
@@ -543,23 +502,22 @@ bool ChangeJournal::Writer::begin(const std::vector<std::string>& roots) {
 }
 
 bool ChangeJournal::Writer::startSegment(JournalRecord head) {
-    if (segmentFd_ >= 0) close(segmentFd_);
-    segmentFd_ = -1;
+    segment_.reset();
     segmentSize_ = 0;
     const std::string name = segmentName(head.position);
     const std::string temp = directory_ + "/." + name + ".tmp";
     unlink(temp.c_str());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600));
+    if (!fd) return false;
     std::string bytes;
     encodeRecord(bytes, head);
     // Renamed into place only once its first record is complete.
-    if (!writeAll(fd, bytes) || rename(temp.c_str(), (directory_ + "/" + name).c_str()) != 0) {
-        close(fd);
+    if (!writeAll(fd.get(), bytes) ||
+        rename(temp.c_str(), (directory_ + "/" + name).c_str()) != 0) {
         unlink(temp.c_str());
         return false;
     }
-    segmentFd_ = fd;
+    segment_ = std::move(fd);
     segmentSize_ = bytes.size();
     dropOldSegments();
     return true;
@@ -574,7 +532,7 @@ void ChangeJournal::Writer::dropOldSegments() {
 
 bool ChangeJournal::Writer::append(std::vector<JournalRecord>& records) {
     if (records.empty()) return true;
-    if (segmentFd_ < 0) {
+    if (!segment_) {
         JournalRecord head;
         head.position = next_;
         head.kind = JournalRecord::Kind::session;
@@ -590,7 +548,7 @@ bool ChangeJournal::Writer::append(std::vector<JournalRecord>& records) {
     size_t failedFrom = records.size();
     for (size_t i = 0; i < records.size() && failedFrom == records.size(); ++i) {
         if (segmentSize_ + buffer.size() >= limits_.segmentBytes) {
-            if (!writeAll(segmentFd_, buffer)) {
+            if (!writeAll(segment_.get(), buffer)) {
                 failedFrom = i;
                 break;
             }
@@ -610,7 +568,7 @@ bool ChangeJournal::Writer::append(std::vector<JournalRecord>& records) {
         encodeRecord(buffer, records[i]);
     }
     if (failedFrom == records.size()) {
-        if (writeAll(segmentFd_, buffer)) {
+        if (writeAll(segment_.get(), buffer)) {
             segmentSize_ += buffer.size();
             return true;
         }
@@ -619,8 +577,7 @@ bool ChangeJournal::Writer::append(std::vector<JournalRecord>& records) {
     // Part of what was meant to be written may be on disk; skipping positions makes sure a
     // reader sees that something is missing rather than a seamless sequence.
     next_ += records.size() + 1;
-    if (segmentFd_ >= 0) close(segmentFd_);
-    segmentFd_ = -1;
+    segment_.reset();
     return false;
 }
 

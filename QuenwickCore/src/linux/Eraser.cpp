@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "GuardPolicy.h"
+#include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/UserFolders.h"
 #include "RemovalTarget.h"
 #include "TreeRemoval.h"
@@ -19,7 +20,6 @@
 namespace quenwick {
 
 using detail::PinnedItem;
-using detail::UniqueFd;
 
 struct Eraser::Task {
     std::shared_ptr<UniqueFd> folder;  // the staging folder, or the item's own folder
@@ -63,16 +63,16 @@ bool isStagedName(std::string_view name) {
     return true;
 }
 
-bool isTrashFolderName(const std::string& path) {
-    const std::string name = detail::lastComponent(path);
-    return name == "Trash" || name.rfind(".Trash-", 0) == 0 ||
-           detail::lastComponent(detail::parentPath(path)) == ".Trash";
+bool isTrashFolderName(std::string_view path) {
+    const std::string_view name = PathRules::lastComponent(path);
+    return name == "Trash" || name.starts_with(".Trash-") ||
+           PathRules::lastComponent(PathRules::parentOf(path)) == ".Trash";
 }
 
 // An item erased from a Trash's files folder takes its restore record with it.
 void dropTrashInfo(const PinnedItem& item) {
-    if (detail::lastComponent(item.realParent) != "files" ||
-        !isTrashFolderName(detail::parentPath(item.realParent)))
+    if (PathRules::lastComponent(item.realParent) != "files" ||
+        !isTrashFolderName(PathRules::parentOf(item.realParent)))
         return;
     const int info =
         openat(item.parent->get(), "../info", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -238,7 +238,7 @@ void Eraser::perform(Task& task) {
         const std::string realFolder = detail::pathOfDescriptor(folder);
         if (realFolder.empty()) return;
         if (!task.inPlace->recheck().isAllowed()) return;
-        if (!task.inPlace->recheckAt(detail::joinPath(realFolder, task.name)).isAllowed()) return;
+        if (!task.inPlace->recheckAt(PathRules::join(realFolder, task.name)).isAllowed()) return;
         if (detail::isMountRootAt(folder, task.name)) return;
         PinnedItem item{task.folder, task.name, realFolder, {}};
         detail::removeTreeAt(folder, task.name, threads_, &stop_);

@@ -1,4 +1,5 @@
 #include "QuenwickCore/JournalRecorder.h"
+#include "QuenwickCore/PathRules.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -61,18 +62,8 @@ void closeFd(int& fd) {
     fd = -1;
 }
 
-bool isUnder(std::string_view path, std::string_view root) {
-    if (root == "/") return !path.empty() && path[0] == '/';
-    return path == root ||
-           (path.size() > root.size() && path.starts_with(root) && path[root.size()] == '/');
-}
-
-std::string join(const std::string& dir, std::string_view name) {
-    std::string path = dir;
-    if (path.back() != '/') path += '/';
-    path += name;
-    return path;
-}
+constexpr auto isUnder = PathRules::isAtOrBelow;
+using PathRules::join;
 
 int32_t deviceOf(const struct stat& st) {
     return encodeDevice(major(st.st_dev), minor(st.st_dev));
@@ -985,10 +976,9 @@ std::variant<std::unique_ptr<JournalRecorder>, JournalRecorder::StartError> Jour
 
     std::vector<std::string> real;
     for (const auto& root : options.roots) {
-        char* resolved = realpath(root.c_str(), nullptr);
-        if (resolved == nullptr) return StartError{Kind::cannotWatch, errno, 0, root};
-        real.emplace_back(resolved);
-        free(resolved);
+        auto resolved = PathRules::realPath(root);
+        if (!resolved) return StartError{Kind::cannotWatch, errno, 0, root};
+        real.push_back(std::move(*resolved));
         struct stat st;
         if (stat(real.back().c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             return StartError{Kind::cannotWatch, ENOTDIR, 0, root};
@@ -1014,12 +1004,10 @@ std::variant<std::unique_ptr<JournalRecorder>, JournalRecorder::StartError> Jour
         return StartError{Kind::cannotOpenJournal, error->errnum, 0, options.journalDirectory};
     }
     impl->writer = std::move(std::get<0>(opened));
-    char* journalReal = realpath(options.journalDirectory.c_str(), nullptr);
-    if (journalReal == nullptr) {
+    auto journalReal = PathRules::realPath(options.journalDirectory);
+    if (!journalReal)
         return StartError{Kind::cannotOpenJournal, errno, 0, options.journalDirectory};
-    }
-    impl->journalDir = journalReal;
-    free(journalReal);
+    impl->journalDir = std::move(*journalReal);
 
     impl->controlFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     impl->stopEvent = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);

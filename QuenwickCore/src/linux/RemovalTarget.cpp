@@ -9,6 +9,7 @@
 #include <map>
 
 #include "GuardPolicy.h"
+#include "QuenwickCore/PathRules.h"
 
 namespace quenwick {
 
@@ -25,22 +26,6 @@ RemovalError RemovalError::failed(int code, std::string message) {
 }
 
 namespace detail {
-
-UniqueFd::~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-    return folder == "/" ? "/" + name : folder + "/" + name;
-}
 
 std::string pathOfDescriptor(int fd) {
     std::string buffer(4096, '\0');
@@ -81,10 +66,11 @@ bool isMountRootAt(int dirFd, const std::string& name) {
 
 bool isMountPoint(const std::string& path) {
     if (path == "/") return true;
-    const int fd = ::open(parentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(std::string(PathRules::parentOf(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
     UniqueFd parent(fd);
-    return isMountRootAt(parent.get(), lastComponent(path));
+    return isMountRootAt(parent.get(), std::string(PathRules::lastComponent(path)));
 }
 
 std::variant<PinnedItem, RemovalError> pinForRemoval(const GuardedRemoval& removal) {
@@ -92,13 +78,14 @@ std::variant<PinnedItem, RemovalError> pinForRemoval(const GuardedRemoval& remov
     if (const auto* reason = verdict.blockedReason()) return RemovalError::blocked(*reason);
     const std::string& path = removal.path();
     PinnedItem item;
-    item.name = lastComponent(path);
-    const int fd = ::open(parentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    item.name = PathRules::lastComponent(path);
+    const int fd =
+        ::open(std::string(PathRules::parentOf(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return RemovalError::fromErrno(errno == ENOTDIR ? ENOENT : errno);
     item.parent = std::make_shared<UniqueFd>(fd);
     item.realParent = pathOfDescriptor(fd);
     if (item.realParent.empty()) return RemovalError::fromErrno(ENOENT);
-    const auto real = removal.recheckAt(joinPath(item.realParent, item.name));
+    const auto real = removal.recheckAt(PathRules::join(item.realParent, item.name));
     if (const auto* reason = real.blockedReason()) return RemovalError::blocked(*reason);
     if (fstatat(fd, item.name.c_str(), &item.status, AT_SYMLINK_NOFOLLOW) != 0)
         return RemovalError::fromErrno(errno);

@@ -16,6 +16,7 @@
 #include <thread>
 #include <tuple>
 
+#include "HelperKit/AdminScan.h"
 #include "HelperKit/HelperClient.h"
 #include "HelperKit/HelperIdentity.h"
 #include "PrivateBus.h"
@@ -338,6 +339,64 @@ TEST(HelperBus, ShippedPolicyRefusesTheHelperNameToNonRoot) {
     const auto status = testing::waitForExit(impostor, 10000);
     if (!status) kill(impostor, SIGKILL), testing::waitForExit(impostor, 5000);
     EXPECT_EQ(status, 3) << "the bus must refuse the name";
+}
+
+TEST(HelperBus, AdminScanStampsTheCallersJournalPositionAndSaysWhyItFailed) {
+    TempDir dir;
+    const std::string root = dir / "tree";
+    makeSmallTree(root);
+    PrivateBus bus;
+    const std::string build = HelperIdentity::installedBuild();
+    // A journal of the caller's with a position past 0 (the helper's own snapshot says 0).
+    TempDir data;
+    const char* previous = std::getenv("XDG_DATA_HOME");
+    const std::optional<std::string> kept =
+        previous ? std::optional<std::string>(previous) : std::nullopt;
+    setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    struct Restore {
+        const std::optional<std::string>& kept;
+        ~Restore() {
+            if (kept) {
+                setenv("XDG_DATA_HOME", kept->c_str(), 1);
+            } else {
+                unsetenv("XDG_DATA_HOME");
+            }
+        }
+    } restore{kept};
+    quenwick::JournalRecorder::Options journal;
+    journal.roots = {root};
+    auto recorder = quenwick::JournalRecorder::start(journal);
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<quenwick::JournalRecorder>>(recorder));
+    // Running, so every look at the journal is answered at once.
+    auto& running = *std::get<std::unique_ptr<quenwick::JournalRecorder>>(recorder);
+    std::jthread recording([&] { (void)running.run(); });
+    struct StopRecorder {
+        quenwick::JournalRecorder& recorder;
+        ~StopRecorder() { recorder.stop(); }
+    } stopRecorder{running};
+    const uint64_t position = quenwick::FSEventsHistory::currentEventID();
+    ASSERT_GT(position, 0u);
+
+    auto scanned = AdminScan::run(root, build, nullptr, on(bus));
+    ASSERT_TRUE(std::holds_alternative<quenwick::LoadedSnapshot>(scanned))
+        << std::get<AdminScanError>(scanned).describe();
+    const auto& loaded = std::get<quenwick::LoadedSnapshot>(scanned);
+    EXPECT_EQ(loaded.meta.rootPath, root);
+    EXPECT_EQ(loaded.meta.fsEventID, position);
+    EXPECT_EQ(rows(*loaded.tree), rows(*quenwick::DiskScanner().scan(root)));
+
+    const auto wrongBuild = AdminScan::run(root, "999", nullptr, on(bus));
+    ASSERT_TRUE(std::holds_alternative<AdminScanError>(wrongBuild));
+    EXPECT_EQ(std::get<AdminScanError>(wrongBuild).kind, AdminScanError::Kind::unavailable);
+
+    bus.setAuthorityAnswer("no");
+    const auto refused = AdminScan::run(root, build, nullptr, on(bus));
+    ASSERT_TRUE(std::holds_alternative<AdminScanError>(refused));
+    const auto& error = std::get<AdminScanError>(refused);
+    EXPECT_EQ(error.kind, AdminScanError::Kind::failed);
+    EXPECT_NE(error.describe().find("administrator scan of " + root + " failed: "),
+              std::string::npos)
+        << error.describe();
 }
 
 #ifdef BRIMVALE_CLI_PATH

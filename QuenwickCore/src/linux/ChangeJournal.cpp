@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -97,8 +98,9 @@ std::optional<JournalState> ChangeJournal::readState() const {
 
 bool ChangeJournal::recorderRunning() const {
     const std::string path = directory_ + "/" + std::string(lockFileName);
-    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd) return false;
+    const UniqueFd fd(openJournalFile(path));
+    struct stat st;
+    if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     struct flock probe {};
     probe.l_type = F_RDLCK;
     probe.l_whence = SEEK_SET;

@@ -40,6 +40,10 @@ void forEachRecord(std::string_view data, const std::function<void(JournalRecord
 [[nodiscard]] std::string encodeState(const JournalState& s);
 [[nodiscard]] std::optional<JournalState> decodeState(std::string_view data);
 
+// Opens a journal file for reading without following a link and without blocking (a FIFO or a
+// device named like a journal file must not hold the reader); -1 with errno on failure.
+[[nodiscard]] int openJournalFile(const std::string& path);
+
 // The contents of a regular file of at most kMaxFileBytes (links not followed); false for
 // anything else.
 [[nodiscard]] bool readWholeFile(const std::string& path, std::string& out);

@@ -64,10 +64,6 @@ std::optional<JournalRecord> decodeRecord(std::string_view data, size_t offset, 
         LE::load<uint16_t>(p + 18) != 0) {
         return std::nullopt;
     }
-    if (LE::load<uint32_t>(p + kRecordHeader + payloadSize) !=
-        detail::crc32c(p, kRecordHeader + payloadSize)) {
-        return std::nullopt;
-    }
     JournalRecord r;
     r.position = LE::load<uint64_t>(p + 8);
     r.kind = static_cast<JournalRecord::Kind>(kind);
@@ -98,6 +94,14 @@ std::optional<JournalRecord> decodeRecord(std::string_view data, size_t offset, 
         case JournalRecord::Kind::stop:
             if (!payload.empty()) return std::nullopt;
             break;
+    }
+    // Last, and only for a record whose length fits and whose payload is well formed: a damaged
+    // or hostile stretch then costs no more than it is long. Any header whose CRC is checked
+    // has no other such header inside its payload (their zero padding would end the path
+    // early), so the CRCs a segment costs cover it about once.
+    if (LE::load<uint32_t>(p + kRecordHeader + payloadSize) !=
+        detail::crc32c(p, kRecordHeader + payloadSize)) {
+        return std::nullopt;
     }
     length = kRecordOverhead + payloadSize;
     return r;

@@ -15,7 +15,9 @@
 namespace quenwick::journal {
 
 bool readWholeFile(const std::string& path, std::string& out) {
-    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    // Non-blocking, so that a FIFO or a device under a journal name cannot hold the reader in
+    // open(); it is then refused as not a regular file.
+    const UniqueFd fd(openJournalFile(path));
     if (!fd) return false;
     struct stat st;
     if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
@@ -33,6 +35,10 @@ bool readWholeFile(const std::string& path, std::string& out) {
     // A file that grew meanwhile is read up to its size at fstat; one that shrank is cut.
     out.resize(done);
     return true;
+}
+
+int openJournalFile(const std::string& path) {
+    return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
 }
 
 bool parseHex16(std::string_view text, uint64_t& value) {

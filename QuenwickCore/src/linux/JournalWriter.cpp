@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,8 +30,13 @@ ChangeJournal::Writer::open(const std::string& directory, Limits limits) {
     std::error_code ec;
     std::filesystem::create_directories(directory, ec);
     const std::string lockPath = directory + "/" + std::string(lockFileName);
-    UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    UniqueFd fd(
+        ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
     if (!fd) return OpenError{OpenError::Kind::cannotCreate, errno, 0};
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return OpenError{OpenError::Kind::cannotCreate, EINVAL, 0};
+    }
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;

@@ -341,6 +341,30 @@ TEST(HelperBus, ShippedPolicyRefusesTheHelperNameToNonRoot) {
     EXPECT_EQ(status, 3) << "the bus must refuse the name";
 }
 
+// A recorder of root's changes into journalDirectory, running on a thread of its own so that
+// every look at the journal is answered at once; stopped when it goes.
+class RunningRecorder {
+public:
+    RunningRecorder(const std::string& root, const std::string& journalDirectory) {
+        quenwick::JournalRecorder::Options options;
+        options.roots = {root};
+        options.journalDirectory = journalDirectory;
+        auto started = quenwick::JournalRecorder::start(options);
+        if (auto* made = std::get_if<std::unique_ptr<quenwick::JournalRecorder>>(&started)) {
+            recorder_ = std::move(*made);
+            thread_ = std::jthread([this] { (void)recorder_->run(); });
+        }
+    }
+    ~RunningRecorder() {
+        if (recorder_) recorder_->stop();
+    }
+    bool started() const { return recorder_ != nullptr; }
+
+private:
+    std::unique_ptr<quenwick::JournalRecorder> recorder_;
+    std::jthread thread_;
+};
+
 TEST(HelperBus, AdminScanStampsTheCallersJournalPositionAndSaysWhyItFailed) {
     TempDir dir;
     const std::string root = dir / "tree";
@@ -363,17 +387,8 @@ TEST(HelperBus, AdminScanStampsTheCallersJournalPositionAndSaysWhyItFailed) {
             }
         }
     } restore{kept};
-    quenwick::JournalRecorder::Options journal;
-    journal.roots = {root};
-    auto recorder = quenwick::JournalRecorder::start(journal);
-    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<quenwick::JournalRecorder>>(recorder));
-    // Running, so every look at the journal is answered at once.
-    auto& running = *std::get<std::unique_ptr<quenwick::JournalRecorder>>(recorder);
-    std::jthread recording([&] { (void)running.run(); });
-    struct StopRecorder {
-        quenwick::JournalRecorder& recorder;
-        ~StopRecorder() { recorder.stop(); }
-    } stopRecorder{running};
+    const RunningRecorder recorder(root, data.path() + "/Brimvale/Journal");
+    ASSERT_TRUE(recorder.started());
     const uint64_t position = quenwick::FSEventsHistory::currentEventID();
     ASSERT_GT(position, 0u);
 
@@ -441,22 +456,8 @@ TEST(HelperBus, CliAdminScanReportsLikeAScanAndSavesTheSnapshot) {
 
     // A journal of the user's with a position past 0, which the saved snapshot must carry (the
     // helper's own snapshot says 0).
-    quenwick::JournalRecorder::Options journal;
-    journal.roots = {root};
-    journal.journalDirectory = home.path() + "/data/Brimvale/Journal";
-    auto recorder = quenwick::JournalRecorder::start(journal);
-    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<quenwick::JournalRecorder>>(recorder));
-    // Running, so every look at the journal is answered at once.
-    auto& running = *std::get<std::unique_ptr<quenwick::JournalRecorder>>(recorder);
-    std::thread recording([&] { (void)running.run(); });
-    struct StopRecorder {
-        quenwick::JournalRecorder& recorder;
-        std::thread& thread;
-        ~StopRecorder() {
-            recorder.stop();
-            thread.join();
-        }
-    } stopRecorder{running, recording};
+    const RunningRecorder recorder(root, home.path() + "/data/Brimvale/Journal");
+    ASSERT_TRUE(recorder.started());
     auto journalPosition = [&] {
         const char* previous = std::getenv("XDG_DATA_HOME");
         const std::string kept = previous ? previous : "";

@@ -24,12 +24,6 @@ protected:
         ASSERT_TRUE(makeDirs(work));
     }
 
-    GuardedRemoval allow(const std::string& path) {
-        const auto verdict = DeletionGuard::live().check(path);
-        EXPECT_TRUE(verdict.isAllowed()) << path << ": " << *verdict.blockedReason();
-        return *verdict.allowed();
-    }
-
     static uint64_t allocated(const std::string& path) {
         struct stat st {};
         EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;

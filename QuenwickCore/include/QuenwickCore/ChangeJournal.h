@@ -155,7 +155,8 @@ public:
 private:
     Writer(std::string directory, Limits limits, UniqueFd lock);
     bool append(std::vector<JournalRecord>& records);
-    bool startSegment(JournalRecord head);
+    // A new segment headed by a record of kind (start or session) at the next position.
+    bool startSegment(JournalRecord::Kind kind);
     void dropOldSegments();
 
     std::string directory_;

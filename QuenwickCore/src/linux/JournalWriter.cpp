@@ -74,12 +74,7 @@ bool ChangeJournal::Writer::begin(const std::vector<std::string>& roots) {
     roots_ = roots;
     next_ = std::max({next_, ChangeJournal(directory_).lastPosition() + 1, nowMicros()});
     session_ = next_;
-    JournalRecord head;
-    head.position = next_;
-    head.kind = JournalRecord::Kind::start;
-    head.session = session_;
-    head.roots = roots_;
-    if (!startSegment(std::move(head))) {
+    if (!startSegment(JournalRecord::Kind::start)) {
         next_ += 2;
         return false;
     }
@@ -87,7 +82,12 @@ bool ChangeJournal::Writer::begin(const std::vector<std::string>& roots) {
     return true;
 }
 
-bool ChangeJournal::Writer::startSegment(JournalRecord head) {
+bool ChangeJournal::Writer::startSegment(JournalRecord::Kind kind) {
+    JournalRecord head;
+    head.position = next_;
+    head.kind = kind;
+    head.session = session_;
+    head.roots = roots_;
     segment_.reset();
     segmentSize_ = 0;
     const std::string name = segmentName(head.position);
@@ -119,12 +119,7 @@ void ChangeJournal::Writer::dropOldSegments() {
 bool ChangeJournal::Writer::append(std::vector<JournalRecord>& records) {
     if (records.empty()) return true;
     if (!segment_) {
-        JournalRecord head;
-        head.position = next_;
-        head.kind = JournalRecord::Kind::session;
-        head.session = session_;
-        head.roots = roots_;
-        if (!startSegment(std::move(head))) {
+        if (!startSegment(JournalRecord::Kind::session)) {
             next_ += records.size() + 2;
             return false;
         }
@@ -139,12 +134,7 @@ bool ChangeJournal::Writer::append(std::vector<JournalRecord>& records) {
                 break;
             }
             buffer.clear();
-            JournalRecord head;
-            head.position = next_;
-            head.kind = JournalRecord::Kind::session;
-            head.session = session_;
-            head.roots = roots_;
-            if (!startSegment(std::move(head))) {
+            if (!startSegment(JournalRecord::Kind::session)) {
                 failedFrom = i;
                 break;
             }

@@ -68,13 +68,14 @@ std::variant<std::unique_ptr<JournalRecorder>, JournalRecorder::StartError> Jour
         return StartError{Kind::cannotOpenJournal, errno, 0, options.journalDirectory};
     impl->journalDir = std::move(*journalReal);
 
-    impl->controlFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    impl->stopEvent = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    impl->mountsFd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-    if (impl->controlFd < 0 || impl->stopEvent < 0 || impl->mountsFd < 0) {
+    impl->controlFd.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    impl->stopEvent.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    impl->mountsFd.reset(open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    if (!impl->controlFd || !impl->stopEvent || !impl->mountsFd) {
         return StartError{Kind::cannotWatch, errno, 0, "(inotify)"};
     }
-    impl->journalWd = inotify_add_watch(impl->controlFd, impl->journalDir.c_str(), kJournalMask);
+    impl->journalWd =
+        inotify_add_watch(impl->controlFd.get(), impl->journalDir.c_str(), kJournalMask);
     if (impl->journalWd < 0) {
         return StartError{Kind::cannotOpenJournal, errno, 0, options.journalDirectory};
     }
@@ -88,10 +89,10 @@ std::variant<std::unique_ptr<JournalRecorder>, JournalRecorder::StartError> Jour
     std::string failedRoot;
     if (tryFanotify) {
         impl->mode = Mode::fanotify;
-        impl->fanFd =
+        impl->fanFd.reset(
             fanotify_init(FAN_CLASS_NOTIF | FAN_CLOEXEC | FAN_NONBLOCK | FAN_REPORT_DFID_NAME,
-                          O_RDONLY | O_CLOEXEC | O_LARGEFILE);
-        bool ok = impl->fanFd >= 0;
+                          O_RDONLY | O_CLOEXEC | O_LARGEFILE));
+        bool ok = impl->fanFd.valid();
         if (!ok) err = errno;
         for (size_t i = 0; ok && i < impl->roots.size(); ++i) {
             ok = impl->attach(i, err);
@@ -107,7 +108,7 @@ std::variant<std::unique_ptr<JournalRecorder>, JournalRecorder::StartError> Jour
             int mountId = 0;
             ok = statfs(impl->journalDir.c_str(), &sfs) == 0 &&
                  name_to_handle_at(AT_FDCWD, impl->journalDir.c_str(), handle, &mountId, 0) == 0 &&
-                 fanotify_mark(impl->fanFd, FAN_MARK_ADD | FAN_MARK_ONLYDIR,
+                 fanotify_mark(impl->fanFd.get(), FAN_MARK_ADD | FAN_MARK_ONLYDIR,
                                FAN_CREATE | FAN_DELETE | FAN_MOVED_FROM, AT_FDCWD,
                                impl->journalDir.c_str()) == 0;
             if (!ok) {
@@ -128,22 +129,23 @@ std::variant<std::unique_ptr<JournalRecorder>, JournalRecorder::StartError> Jour
                                   failedRoot.empty() ? "(fanotify)" : failedRoot + " (fanotify)"};
             }
             for (auto& root : impl->roots) {
-                if (root.controlWd >= 0) inotify_rm_watch(impl->controlFd, root.controlWd);
-                closeFd(root.fd);
+                if (root.controlWd >= 0) inotify_rm_watch(impl->controlFd.get(), root.controlWd);
+                root.fd.reset();
                 std::string path = std::move(root.path);
                 root = Impl::Root(std::move(path));
             }
             impl->mountFds.clear();
-            closeFd(impl->fanFd);
+            impl->fanFd.reset();
         }
     }
-    if (impl->fanFd < 0) {
+    if (!impl->fanFd) {
         impl->mode = Mode::inotify;
-        impl->treeFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (impl->treeFd < 0) return StartError{Kind::cannotWatch, errno, 0, "(inotify)"};
+        impl->treeFd.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        if (!impl->treeFd) return StartError{Kind::cannotWatch, errno, 0, "(inotify)"};
         // Requests arrive in the same queue as the changes (the same watch when the journal
         // lies below a root). Taken first, so that the watch limit cannot deny it.
-        impl->journalTreeWd = inotify_add_watch(impl->treeFd, impl->journalDir.c_str(), kTreeMask);
+        impl->journalTreeWd =
+            inotify_add_watch(impl->treeFd.get(), impl->journalDir.c_str(), kTreeMask);
         if (impl->journalTreeWd < 0) {
             return StartError{Kind::cannotOpenJournal, errno, 0, impl->journalDir};
         }
@@ -167,7 +169,7 @@ bool JournalRecorder::run(int stopFd) {
 
 void JournalRecorder::stop() {
     const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = write(impl_->stopEvent, &one, sizeof one);
+    [[maybe_unused]] const ssize_t n = write(impl_->stopEvent.get(), &one, sizeof one);
 }
 
 JournalRecorder::Mode JournalRecorder::mode() const {

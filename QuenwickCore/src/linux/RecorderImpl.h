@@ -36,6 +36,7 @@
 
 #include "QuenwickCore/DirEntry.h"
 #include "QuenwickCore/ScanOptions.h"
+#include "QuenwickCore/UniqueFd.h"
 #include "linux/LinuxDirent64.h"
 #include "linux/OpenDirectory.h"
 
@@ -63,11 +64,6 @@ constexpr size_t kLargestEvent = 4096;
 // gather this long, which bounds its wake-ups (and answers requests at most this much later).
 constexpr auto kGather = std::chrono::milliseconds(2);
 constexpr size_t kSmallRead = 16384;
-
-inline void closeFd(int& fd) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-}
 
 constexpr auto isUnder = PathRules::isAtOrBelow;
 using PathRules::join;
@@ -115,7 +111,7 @@ struct JournalRecorder::Impl {
     struct Root {
         explicit Root(std::string p) : path(std::move(p)) {}
         std::string path;
-        int fd = -1;
+        UniqueFd fd;
         dev_t dev = 0;
         ino_t ino = 0;
         std::set<int32_t> allowed;
@@ -139,14 +135,14 @@ struct JournalRecorder::Impl {
     Mode mode = Mode::inotify;
     std::vector<Root> roots;
     std::string journalDir;
-    int controlFd = -1;
+    UniqueFd controlFd;
     int journalWd = -1;      // in the control instance
     int journalTreeWd = -1;  // in the tree instance, where requests arrive in order
     bool journalGone = false;
-    int treeFd = -1;
-    int fanFd = -1;
-    int stopEvent = -1;
-    int mountsFd = -1;
+    UniqueFd treeFd;
+    UniqueFd fanFd;
+    UniqueFd stopEvent;
+    UniqueFd mountsFd;
     std::atomic<size_t> watchCount{0};
 
     std::unordered_map<int, Watch> watches;
@@ -168,16 +164,6 @@ struct JournalRecorder::Impl {
     bool failed = false;
     bool begun = false;
     std::optional<Clock::time_point> firstPending;
-
-    ~Impl() {
-        for (auto& r : roots)
-            recorder::closeFd(r.fd);
-        recorder::closeFd(controlFd);
-        recorder::closeFd(treeFd);
-        recorder::closeFd(fanFd);
-        recorder::closeFd(stopEvent);
-        recorder::closeFd(mountsFd);
-    }
 
     bool hasPending() const {
         return !pendingWds.empty() || !pendingPaths.empty() || !pendingHandles.empty() ||

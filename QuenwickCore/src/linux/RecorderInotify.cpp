@@ -59,7 +59,7 @@ std::pair<int, bool> JournalRecorder::Impl::addWatch(int parent, std::string_vie
                                                      const std::string& path) {
     char proc[48];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    const int wd = inotify_add_watch(treeFd, proc, kTreeMask);
+    const int wd = inotify_add_watch(treeFd.get(), proc, kTreeMask);
     if (wd < 0) {
         if (errno == ENOSPC) {
             incomplete = true;
@@ -101,7 +101,7 @@ void JournalRecorder::Impl::watchBelow(int start, bool descendKnown) {
         const auto path = pathOf(wd, rootIndex);
         if (!path) continue;
         const Root& root = roots[static_cast<size_t>(rootIndex)];
-        const int fd = detail::openDirectoryBeneath(root.fd, relativeTo(root, *path));
+        const int fd = detail::openDirectoryBeneath(root.fd.get(), relativeTo(root, *path));
         if (fd < 0) {
             if (errno == EACCES || errno == EPERM) markUnwatchable(*path);
             continue;
@@ -130,7 +130,7 @@ void JournalRecorder::Impl::watchChild(int parent, std::string_view name, bool m
     if (!parentPath) return;
     const Root& root = roots[static_cast<size_t>(rootIndex)];
     const std::string path = join(*parentPath, name);
-    const int fd = detail::openDirectoryBeneath(root.fd, relativeTo(root, path));
+    const int fd = detail::openDirectoryBeneath(root.fd.get(), relativeTo(root, path));
     if (fd < 0) {
         if (errno == EACCES || errno == EPERM) markUnwatchable(path);
         return;
@@ -157,7 +157,7 @@ void JournalRecorder::Impl::removeWatches(int top) {
     int rootIndex = 0;
     if (const auto path = pathOf(top, rootIndex)) forgetUnwatchableBelow(*path);
     for (int wd : doomed) {
-        if (wd != journalTreeWd) inotify_rm_watch(treeFd, wd);
+        if (wd != journalTreeWd) inotify_rm_watch(treeFd.get(), wd);
         watches.erase(wd);
     }
     watchCount.store(watches.size(), std::memory_order_relaxed);
@@ -170,7 +170,8 @@ void JournalRecorder::Impl::rewalk() {
     for (size_t i = 0; i < roots.size(); ++i) {
         Root& root = roots[i];
         if (root.lost) continue;
-        const auto [wd, fresh] = addWatch(-1 - static_cast<int>(i), root.path, root.fd, root.path);
+        const auto [wd, fresh] =
+            addWatch(-1 - static_cast<int>(i), root.path, root.fd.get(), root.path);
         (void)fresh;
         root.treeWd = wd;
         if (wd >= 0) watchBelow(wd, true);
@@ -179,7 +180,7 @@ void JournalRecorder::Impl::rewalk() {
     for (const auto& [wd, w] : watches)
         if (w.generation != generation) stale.push_back(wd);
     for (int wd : stale) {
-        if (wd != journalTreeWd) inotify_rm_watch(treeFd, wd);
+        if (wd != journalTreeWd) inotify_rm_watch(treeFd.get(), wd);
         watches.erase(wd);
     }
     watchCount.store(watches.size(), std::memory_order_relaxed);

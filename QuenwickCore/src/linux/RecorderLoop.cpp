@@ -8,7 +8,7 @@ using namespace recorder;
 // Returns how many bytes of events it read.
 size_t JournalRecorder::Impl::readTree(size_t atLeast) {
     alignas(8) static thread_local char buffer[kReadBuffer];
-    const int fd = mode == Mode::inotify ? treeFd : fanFd;
+    const int fd = mode == Mode::inotify ? treeFd.get() : fanFd.get();
     size_t consumed = 0;
     // Without a lower bound, read a bounded amount so that requests stay responsive.
     const size_t limit = std::max<size_t>(atLeast, 4u << 20);
@@ -43,7 +43,7 @@ size_t JournalRecorder::Impl::readTree(size_t atLeast) {
 // Everything queued up to now, including what a request's creation was queued behind.
 void JournalRecorder::Impl::drainTree() {
     int queued = 0;
-    const int fd = mode == Mode::inotify ? treeFd : fanFd;
+    const int fd = mode == Mode::inotify ? treeFd.get() : fanFd.get();
     if (ioctl(fd, FIONREAD, &queued) != 0) queued = 0;
     readTree(static_cast<size_t>(std::max(queued, 0)));
 }
@@ -52,7 +52,7 @@ void JournalRecorder::Impl::drainTree() {
 void JournalRecorder::Impl::readControl() {
     alignas(8) char buffer[kReadBuffer];
     for (;;) {
-        const ssize_t n = read(controlFd, buffer, sizeof buffer);
+        const ssize_t n = read(controlFd.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         for (ssize_t pos = 0; pos < n;) {
@@ -86,7 +86,7 @@ void JournalRecorder::Impl::answerRequest(std::string_view name) {
     // the request is waiting there already.
     readControl();
     checkRoots();
-    pollfd mounts{mountsFd, POLLPRI, 0};
+    pollfd mounts{mountsFd.get(), POLLPRI, 0};
     if (poll(&mounts, 1, 0) > 0 && (mounts.revents & (POLLPRI | POLLERR)) != 0) mountsChanged();
     // Readers trust the state only as the recorder wrote it.
     if (!writer->statePublished()) dirty = true;
@@ -221,10 +221,10 @@ bool JournalRecorder::Impl::run(int stopFd) {
             timeout = timeout < 0 ? retry : std::min(timeout, retry);
         }
         nfds_t count = 0;
-        fds[count++] = {stopEvent, POLLIN, 0};
-        fds[count++] = {controlFd, POLLIN, 0};
-        fds[count++] = {mode == Mode::inotify ? treeFd : fanFd, POLLIN, 0};
-        fds[count++] = {mountsFd, POLLPRI, 0};
+        fds[count++] = {stopEvent.get(), POLLIN, 0};
+        fds[count++] = {controlFd.get(), POLLIN, 0};
+        fds[count++] = {mode == Mode::inotify ? treeFd.get() : fanFd.get(), POLLIN, 0};
+        fds[count++] = {mountsFd.get(), POLLPRI, 0};
         if (stopFd >= 0) fds[count++] = {stopFd, POLLIN, 0};
         const int ready = poll(fds, count, timeout);
         if (ready < 0 && errno != EINTR) return false;

@@ -47,11 +47,11 @@ std::vector<std::string> recorder::readMountPoints(int fd) {
 
 bool JournalRecorder::Impl::attach(size_t i, int& err) {
     Root& root = roots[i];
-    root.fd = open(root.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    root.fd.reset(open(root.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
-    if (root.fd < 0 || fstat(root.fd, &st) != 0) {
+    if (!root.fd || fstat(root.fd.get(), &st) != 0) {
         err = errno;
-        closeFd(root.fd);
+        root.fd.reset();
         return false;
     }
     root.dev = st.st_dev;
@@ -59,28 +59,30 @@ bool JournalRecorder::Impl::attach(size_t i, int& err) {
     const auto volume = ScanOptions::forVolume(root.path).allowedDevices;
     root.allowed = volume ? *volume : std::set<int32_t>{deviceOf(st)};
     root.allowed.insert(deviceOf(st));
-    root.controlWd = inotify_add_watch(controlFd, root.path.c_str(), kRootMask | IN_MASK_ADD);
+    root.controlWd = inotify_add_watch(controlFd.get(), root.path.c_str(), kRootMask | IN_MASK_ADD);
     if (mode == Mode::inotify) {
-        const auto [wd, fresh] = addWatch(-1 - static_cast<int>(i), root.path, root.fd, root.path);
+        const auto [wd, fresh] =
+            addWatch(-1 - static_cast<int>(i), root.path, root.fd.get(), root.path);
         (void)fresh;
         root.treeWd = wd;
         if (wd < 0 && !incomplete) {
             err = errno;
-            closeFd(root.fd);
+            root.fd.reset();
             return false;
         }
         if (wd >= 0) watchBelow(wd, true);
     } else {
         struct statfs sfs;
-        if (fstatfs(root.fd, &sfs) != 0 || fanotify_mark(fanFd, FAN_MARK_ADD | FAN_MARK_FILESYSTEM,
-                                                         kFanotifyMask, root.fd, nullptr) != 0) {
+        if (fstatfs(root.fd.get(), &sfs) != 0 ||
+            fanotify_mark(fanFd.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM, kFanotifyMask,
+                          root.fd.get(), nullptr) != 0) {
             err = errno;
-            closeFd(root.fd);
+            root.fd.reset();
             return false;
         }
-        mountFds.try_emplace(fsidKey(sfs.f_fsid), root.fd);
+        mountFds.try_emplace(fsidKey(sfs.f_fsid), root.fd.get());
     }
-    root.mounts = mountsBelow(root.path, readMountPoints(mountsFd));
+    root.mounts = mountsBelow(root.path, readMountPoints(mountsFd.get()));
     return true;
 }
 
@@ -94,16 +96,16 @@ void JournalRecorder::Impl::lose(size_t i) {
         removeWatches(root.treeWd);
     }
     root.treeWd = -1;
-    if (root.controlWd >= 0) inotify_rm_watch(controlFd, root.controlWd);
+    if (root.controlWd >= 0) inotify_rm_watch(controlFd.get(), root.controlWd);
     root.controlWd = -1;
     forgetUnwatchableBelow(root.path);
-    closeFd(root.fd);
+    root.fd.reset();
     // Another root on the same file system may still resolve its handles.
     mountFds.clear();
     for (const auto& other : roots) {
         struct statfs sfs;
-        if (other.fd >= 0 && fstatfs(other.fd, &sfs) == 0) {
-            mountFds.try_emplace(fsidKey(sfs.f_fsid), other.fd);
+        if (other.fd.valid() && fstatfs(other.fd.get(), &sfs) == 0) {
+            mountFds.try_emplace(fsidKey(sfs.f_fsid), other.fd.get());
         }
     }
 }
@@ -145,7 +147,7 @@ void JournalRecorder::Impl::checkRoots() {
 
 void JournalRecorder::Impl::mountsChanged() {
     checkRoots();
-    const auto points = readMountPoints(mountsFd);
+    const auto points = readMountPoints(mountsFd.get());
     for (size_t i = 0; i < roots.size(); ++i) {
         Root& root = roots[i];
         if (root.lost) continue;

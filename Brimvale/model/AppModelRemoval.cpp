@@ -4,9 +4,9 @@
 #include <cerrno>
 
 #include "QuenwickCore/FullDiskAccess.h"
+#include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/Recycler.h"
 #include "model/AppModel.h"
-#include "model/PathPrefix.h"
 #include "model/Saturating.h"
 
 namespace brimvale {
@@ -173,7 +173,7 @@ void AppModel::removeFromView(const std::vector<StagedItem>& items, TrashResult&
     }
     auto goneWith = [&](const std::string& path) {
         for (const auto& r : removed)
-            if (path == r || liesInside(path, r)) return true;
+            if (quenwick::PathRules::isAtOrBelow(path, r)) return true;
         return false;
     };
 

@@ -22,6 +22,11 @@ bool isAtOrBelow(std::string_view path, std::string_view folder) {
     return path.size() == folder.size() || path[folder.size()] == '/';
 }
 
+bool isBelow(std::string_view path, std::string_view folder) {
+    return isAtOrBelow(path, folder) &&
+           withoutTrailingSlashes(path) != withoutTrailingSlashes(folder);
+}
+
 bool overlaps(std::string_view a, std::string_view b) {
     return isAtOrBelow(a, b) || isAtOrBelow(b, a);
 }

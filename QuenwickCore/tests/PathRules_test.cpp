@@ -43,6 +43,12 @@ TEST(PathRules, ContainmentEdgesDecidedOnce) {
         EXPECT_EQ(PathRules::isAtOrBelow(c.path, c.folder), c.atOrBelow)
             << "path \"" << c.path << "\" folder \"" << c.folder << "\"";
     }
+    EXPECT_FALSE(PathRules::isBelow("/a/b", "/a/b"));
+    EXPECT_FALSE(PathRules::isBelow("/a/b/", "/a/b"));
+    EXPECT_TRUE(PathRules::isBelow("/a/b/c", "/a/b/"));
+    EXPECT_FALSE(PathRules::isBelow("/a/bc", "/a/b"));
+    EXPECT_TRUE(PathRules::isBelow("/a", "/"));
+    EXPECT_FALSE(PathRules::isBelow("/", "/"));
     EXPECT_TRUE(PathRules::overlaps("/a", "/a/b"));
     EXPECT_TRUE(PathRules::overlaps("/a/b", "/a"));
     EXPECT_FALSE(PathRules::overlaps("/a/b", "/a/c"));

@@ -18,6 +18,9 @@ namespace quenwick::PathRules {
 // True when path is folder or lies below it.
 [[nodiscard]] bool isAtOrBelow(std::string_view path, std::string_view folder);
 
+// True when path lies below folder, not at it.
+[[nodiscard]] bool isBelow(std::string_view path, std::string_view folder);
+
 // True when either of the two is at or below the other.
 [[nodiscard]] bool overlaps(std::string_view a, std::string_view b);
 

@@ -19,10 +19,18 @@ uint64_t measure(const std::string& path) {
 
 TrashMoveResult moveToTrash(const std::vector<GuardedRemoval>& removals,
                             const TrashLedger& ledger) {
-    TrashMoveResult result;
-    result.bytes.reserve(removals.size());
+    std::vector<uint64_t> bytes;
+    bytes.reserve(removals.size());
     for (const auto& removal : removals)
-        result.bytes.push_back(measure(removal.path()));
+        bytes.push_back(measure(removal.path()));
+    return moveToTrash(removals, std::move(bytes), ledger);
+}
+
+TrashMoveResult moveToTrash(const std::vector<GuardedRemoval>& removals,
+                            std::vector<uint64_t> bytes, const TrashLedger& ledger) {
+    TrashMoveResult result;
+    bytes.resize(removals.size(), 0);
+    result.bytes = std::move(bytes);
     result.outcomes = Recycler::recycle(removals);
 
     std::vector<TrashLedger::Entry> moved;
@@ -34,7 +42,7 @@ TrashMoveResult moveToTrash(const std::vector<GuardedRemoval>& removals,
         if (!seen.insert(o.original).second) continue;
         if (!o.error && o.trashed) moved.emplace_back(*o.trashed, o.original, result.bytes[i], now);
     }
-    if (!moved.empty()) (void)ledger.record(moved);
+    if (!moved.empty()) result.ledger = ledger.record(moved);
     return result;
 }
 

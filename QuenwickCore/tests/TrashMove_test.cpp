@@ -65,21 +65,24 @@ TEST_F(TrashMoveTest, MovedItemsAreMeasuredLikeAScanAndRecordedOnceInTheLedger) 
     EXPECT_TRUE(exists(*result.outcomes[0].trashed + "/twin"));
 }
 
-TEST_F(TrashMoveTest, ItemThatDidNotMoveIsNotRecorded) {
+TEST_F(TrashMoveTest, ItemThatDidNotMoveIsNotRecordedAndKnownSizesAreTakenAsGiven) {
     ASSERT_TRUE(writeFileOfSize(work + "/kept", 5000));
     ASSERT_TRUE(writeFileOfSize(work + "/vanishing", 5000));
     const auto vanishing = allow(work + "/vanishing");
     ASSERT_EQ(unlink((work + "/vanishing").c_str()), 0);
 
     const TrashLedger ledger(data + "/Brimvale/trash-ledger.json");
-    const auto result = TrashMove::moveToTrash({vanishing, allow(work + "/kept")}, ledger);
+    // Sizes a tree already shows are recorded as they are, not measured again.
+    const auto result =
+        TrashMove::moveToTrash({vanishing, allow(work + "/kept")}, {111, 222}, ledger);
     ASSERT_EQ(result.outcomes.size(), 2u);
     EXPECT_TRUE(result.outcomes[0].error);
-    EXPECT_EQ(result.bytes[0], 0u);
     EXPECT_FALSE(result.outcomes[1].error);
     const auto state = ledger.load();
     ASSERT_EQ(state.entries.size(), 1u);
     EXPECT_EQ(state.entries[0].original, work + "/kept");
+    EXPECT_EQ(state.entries[0].bytes, 222u);
+    EXPECT_EQ(result.ledger, state);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,9 @@
 namespace quenwick {
 
 struct TrashMoveResult {
-    std::vector<RecycleOutcome> outcomes;  // one per removal, in input order (as Recycler's)
-    std::vector<uint64_t> bytes;           // each removal's size when measured
+    std::vector<RecycleOutcome> outcomes;      // one per removal, in input order (as Recycler's)
+    std::vector<uint64_t> bytes;               // each removal's size when measured
+    std::optional<TrashLedger::State> ledger;  // the ledger after recording, when anything moved
 };
 
 namespace TrashMove {
@@ -29,6 +31,11 @@ namespace TrashMove {
 // Measures, moves and records in ledger.
 [[nodiscard]] TrashMoveResult moveToTrash(const std::vector<GuardedRemoval>& removals,
                                           const TrashLedger& ledger);
+
+// The same with the sizes already known (one per removal, as a tree shows them): nothing is
+// measured again.
+[[nodiscard]] TrashMoveResult moveToTrash(const std::vector<GuardedRemoval>& removals,
+                                          std::vector<uint64_t> bytes, const TrashLedger& ledger);
 
 }  // namespace TrashMove
 }  // namespace quenwick

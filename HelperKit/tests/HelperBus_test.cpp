@@ -368,7 +368,7 @@ private:
 TEST(HelperBus, AdminScanStampsTheCallersJournalPositionAndSaysWhyItFailed) {
     TempDir dir;
     const std::string root = dir / "tree";
-    makeSmallTree(root);
+    ASSERT_TRUE(testing::makeSmallTree(root));
     PrivateBus bus;
     const std::string build = HelperIdentity::installedBuild();
     // A journal of the caller's with a position past 0 (the helper's own snapshot says 0).
@@ -392,7 +392,7 @@ TEST(HelperBus, AdminScanStampsTheCallersJournalPositionAndSaysWhyItFailed) {
     const uint64_t position = quenwick::FSEventsHistory::currentEventID();
     ASSERT_GT(position, 0u);
 
-    auto scanned = AdminScan::run(root, build, nullptr, on(bus));
+    auto scanned = AdminScan::run(root, build, nullptr, testing::endpointOn(bus));
     ASSERT_TRUE(std::holds_alternative<quenwick::LoadedSnapshot>(scanned))
         << std::get<AdminScanError>(scanned).describe();
     const auto& loaded = std::get<quenwick::LoadedSnapshot>(scanned);
@@ -400,12 +400,12 @@ TEST(HelperBus, AdminScanStampsTheCallersJournalPositionAndSaysWhyItFailed) {
     EXPECT_EQ(loaded.meta.fsEventID, position);
     EXPECT_EQ(rows(*loaded.tree), rows(*quenwick::DiskScanner().scan(root)));
 
-    const auto wrongBuild = AdminScan::run(root, "999", nullptr, on(bus));
+    const auto wrongBuild = AdminScan::run(root, "999", nullptr, testing::endpointOn(bus));
     ASSERT_TRUE(std::holds_alternative<AdminScanError>(wrongBuild));
     EXPECT_EQ(std::get<AdminScanError>(wrongBuild).kind, AdminScanError::Kind::unavailable);
 
     bus.setAuthorityAnswer("no");
-    const auto refused = AdminScan::run(root, build, nullptr, on(bus));
+    const auto refused = AdminScan::run(root, build, nullptr, testing::endpointOn(bus));
     ASSERT_TRUE(std::holds_alternative<AdminScanError>(refused));
     const auto& error = std::get<AdminScanError>(refused);
     EXPECT_EQ(error.kind, AdminScanError::Kind::failed);

@@ -208,7 +208,7 @@ std::vector<Growth> TideHistory::growth(const TideSummary& from, const TideSumma
                 answer = true;
                 break;
             }
-            const auto parent = parentPath(path);
+            const auto parent = parentOf(path);
             if (parent == path) break;
             path = parent;
         }

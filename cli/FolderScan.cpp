@@ -10,10 +10,11 @@
 #include "CliSupport.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/SnapshotScan.h"
 
 namespace brimvale::cli {
 
-std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(const FolderScan& request) {
+std::variant<quenwick::LoadedSnapshot, int> scanFolderForSnapshot(const FolderScan& request) {
     const std::string& root = request.root;
     struct stat st;
     if (stat(root.c_str(), &st) != 0) {
@@ -26,15 +27,22 @@ std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(const FolderSc
     quenwick::DiskScanner scanner(request.options.value_or(quenwick::ScanOptions::forVolume(root)),
                                   workers);
     ProgressLine progress(request.quiet);
-    auto tree = scanner.scan(root, request.expectedCount, [&](const quenwick::ScanProgress& p) {
-        progress.update("Scanning " + std::to_string(p.files) + " files, " +
-                        quenwick::formatBytes(p.bytes));
-    });
+    auto scanned = quenwick::SnapshotScan::scan(
+        scanner, root, request.expectedCount, [&](const quenwick::ScanProgress& p) {
+            progress.update("Scanning " + std::to_string(p.files) + " files, " +
+                            quenwick::formatBytes(p.bytes));
+        });
     progress.finish();
-    if (tree->flags(quenwick::FileTree::root).contains(quenwick::NodeFlags::unreadable)) {
+    if (scanned.tree->flags(quenwick::FileTree::root).contains(quenwick::NodeFlags::unreadable)) {
         return fail(unreadableRootMessage(root));
     }
-    return tree;
+    return scanned;
+}
+
+std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(const FolderScan& request) {
+    auto scanned = scanFolderForSnapshot(request);
+    if (const int* status = std::get_if<int>(&scanned)) return *status;
+    return std::get<quenwick::LoadedSnapshot>(std::move(scanned)).tree;
 }
 
 std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(const std::string& root,

@@ -27,7 +27,11 @@ struct FolderScan {
 [[nodiscard]] std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(
     const FolderScan& request);
 
-// The same with the defaults: the root's volume options, one worker per core.
+// As scanFolder, with the record a snapshot of the scan keeps (taken before the scan starts).
+[[nodiscard]] std::variant<quenwick::LoadedSnapshot, int> scanFolderForSnapshot(
+    const FolderScan& request);
+
+// scanFolder with the defaults: the root's volume options, one worker per core.
 [[nodiscard]] std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(
     const std::string& root, bool quiet);
 

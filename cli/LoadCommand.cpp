@@ -1,3 +1,4 @@
+#include <ctime>
 #include <iostream>
 
 #include "CliSupport.h"
@@ -28,9 +29,14 @@ int runLoad(const LoadArgs& args) {
         json["fsEventID"] = snapshot.meta.fsEventID;
         printJson(json);
     } else {
+        // Decoding refuses times that cannot be dates; a calendar that still cannot show one
+        // says so rather than crash.
         const auto seconds = static_cast<time_t>(snapshot.meta.scannedAt);
-        char when[64];
-        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&seconds));
+        std::tm local{};
+        char when[64] = "at an unknown time";
+        if (localtime_r(&seconds, &local) != nullptr) {
+            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+        }
         std::cout << "Snapshot taken " << when << '\n';
         report.print();
     }

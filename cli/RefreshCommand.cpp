@@ -1,20 +1,14 @@
-#include <chrono>
 #include <iostream>
 
 #include "CliSupport.h"
 #include "CommandRegistry.h"
-#include "FolderScan.h"
 #include "QuenwickCore/ByteFormat.h"
-#include "QuenwickCore/DiskScanner.h"
-#include "QuenwickCore/FSEventsHistory.h"
-#include "QuenwickCore/Snapshot.h"
+#include "QuenwickCore/SnapshotRefresh.h"
 #include "QuenwickCore/Utf8.h"
 #include "ScanReport.h"
 
 namespace brimvale::cli {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct RefreshArgs {
     std::string file;
@@ -23,79 +17,31 @@ struct RefreshArgs {
     bool json = false;
 };
 
-// How long the app waits for the journal before it gives up and scans in full.
-constexpr double kJournalTimeout = 20.0;
-
-int64_t millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 int runRefresh(const RefreshArgs& args) {
-    const std::string file = absolutePath(args.file);
-    const unsigned threads = static_cast<unsigned>(args.threads);
-    const auto loadStart = Clock::now();
-    auto loaded = loadSnapshotFile(file, threads);
-    if (const int* exitCode = std::get_if<int>(&loaded)) return *exitCode;
-    auto snapshot = std::get<quenwick::LoadedSnapshot>(std::move(loaded));
-    const int64_t loadMs = millisecondsSince(loadStart);
-    const std::string root = snapshot.tree->rootPath();
-    const uint64_t bytesBefore = snapshot.tree->size(quenwick::FileTree::root);
-
-    const auto catchUpStart = Clock::now();
-    // Taken before the journal is read: what changes from here on is caught up next time.
-    const uint64_t position = quenwick::FSEventsHistory::currentEventID();
-    const auto changes = quenwick::FSEventsHistory::changedDirectories(
-        root, snapshot.meta.fsEventID, kJournalTimeout);
-    quenwick::DiskScanner scanner(quenwick::ScanOptions::forVolume(root));
-    std::shared_ptr<quenwick::FileTree> tree = snapshot.tree;
-    std::vector<std::string> directories;
-    if (changes.needsFullRescan()) {
-        tree = scanner.scan(root, static_cast<int64_t>(snapshot.tree->count()));
-    } else {
-        directories = changes.paths();
-        for (auto& path : quenwick::DiskScanner::newlyReadable(*tree))
-            directories.push_back(std::move(path));
-        if (!directories.empty()) scanner.rescan(*tree, directories);
-    }
-    const int64_t elapsedMs = millisecondsSince(catchUpStart);
-
-    if (tree->flags(quenwick::FileTree::root).contains(quenwick::NodeFlags::unreadable)) {
-        return fail(unreadableRootMessage(root) + "; " + file + " left as it was");
-    }
-
-    const auto saveStart = Clock::now();
-    const double now =
-        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    const quenwick::SnapshotMeta meta{root, now, position};
-    if (auto error = quenwick::Snapshot::save(*tree, meta, file, threads)) {
-        return fail("cannot save " + file + ": " + error->describe());
-    }
-    const int64_t saveMs = millisecondsSince(saveStart);
-
-    const bool full = changes.needsFullRescan();
-    uint64_t looked = directories.size();
-    if (full) {
-        looked = 0;
-        for (quenwick::FileTree::Node n = 0; n < tree->count(); ++n)
-            if (tree->isDirectory(n)) ++looked;
-    }
-    const ScanReport report{*tree, args.top, elapsedMs};
+    quenwick::RefreshOptions options;
+    options.threads = static_cast<unsigned>(args.threads);
+    quenwick::SnapshotRefresh refresh(options);
+    auto outcome = refresh.run(absolutePath(args.file));
+    if (auto* error = std::get_if<quenwick::RefreshError>(&outcome)) return fail(error->describe());
+    const auto& r = std::get<quenwick::RefreshResult>(outcome);
+    const std::string& root = r.meta.rootPath;
+    const ScanReport report{*r.tree, args.top, r.catchUpTime.count()};
     if (args.json) {
         const auto totals = report.json();
         nlohmann::ordered_json out;
         putPath(out, "root", root);
-        out["path"] = full ? "fullRescan" : "incremental";
-        out["directories"] = looked;
-        out["loadMs"] = loadMs;
-        out["elapsedMs"] = elapsedMs;
-        out["saveMs"] = saveMs;
-        out["since"] = snapshot.meta.fsEventID;
-        out["fsEventID"] = position;
-        out["bytesBefore"] = bytesBefore;
+        out["path"] = r.fullRescan ? "fullRescan" : "incremental";
+        out["directories"] = r.foldersLookedAt;
+        out["loadMs"] = r.loadTime.count();
+        out["elapsedMs"] = r.catchUpTime.count();
+        out["saveMs"] = r.saveTime.count();
+        out["since"] = r.before.fsEventID;
+        out["fsEventID"] = r.meta.fsEventID;
+        out["bytesBefore"] = r.bytesBefore;
         for (const char* key : {"bytes", "nodes", "files", "unreadable", "mountPoints"})
             out[key] = totals[key];
         auto changed = nlohmann::ordered_json::array();
-        for (const auto& d : directories) {
+        for (const auto& d : r.changed) {
             nlohmann::ordered_json entry;
             putPath(entry, "path", d);
             changed.push_back(std::move(entry));
@@ -104,15 +50,16 @@ int runRefresh(const RefreshArgs& args) {
         printJson(out);
         return kExitOk;
     }
-    const uint64_t bytes = tree->size(quenwick::FileTree::root);
+    const uint64_t looked = r.foldersLookedAt;
     std::cout << "Caught up " << terminalText(quenwick::utf8::display(root))
-              << (full ? " with a full scan (the change journal could not say what changed)"
-                       : " from the change journal: " + std::to_string(looked) +
-                             (looked == 1 ? " folder" : " folders") + " looked at again")
+              << (r.fullRescan ? " with a full scan (the change journal could not say what changed)"
+                               : " from the change journal: " + std::to_string(looked) +
+                                     (looked == 1 ? " folder" : " folders") + " looked at again")
               << '\n';
-    std::cout << "Was " << quenwick::formatBytes(bytesBefore) << ", now "
-              << quenwick::formatBytes(bytes) << "; load " << loadMs << " ms, catch-up "
-              << elapsedMs << " ms, save " << saveMs << " ms\n";
+    std::cout << "Was " << quenwick::formatBytes(r.bytesBefore) << ", now "
+              << quenwick::formatBytes(r.tree->size(quenwick::FileTree::root)) << "; load "
+              << r.loadTime.count() << " ms, catch-up " << r.catchUpTime.count() << " ms, save "
+              << r.saveTime.count() << " ms\n";
     report.print();
     return kExitOk;
 }

@@ -1,20 +1,11 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <iostream>
 
 #include "CliSupport.h"
 #include "CommandRegistry.h"
 #include "FolderScan.h"
-#include "HelperKit/HelperClient.h"
+#include "HelperKit/AdminScan.h"
 #include "HelperKit/HelperIdentity.h"
 #include "QuenwickCore/ByteFormat.h"
-#include "QuenwickCore/DiskScanner.h"
-#include "QuenwickCore/FSEventsHistory.h"
 #include "QuenwickCore/Snapshot.h"
 #include "ScanReport.h"
 
@@ -44,50 +35,35 @@ int printReport(const quenwick::FileTree& tree, const ScanArgs& args,
     return kExitOk;
 }
 
+void saveIfAsked(const quenwick::LoadedSnapshot& scanned, const ScanArgs& args, int& status) {
+    if (args.save.empty()) return;
+    const std::string file = absolutePath(args.save);
+    if (auto error = quenwick::Snapshot::save(*scanned.tree, scanned.meta, file, 2)) {
+        status = fail("cannot save " + file + ": " + error->describe());
+    }
+}
+
 // The scan through the privileged helper: the helper scans as root and streams the snapshot
-// back; the journal position stored with it is this user's, taken just before asking.
+// back, stamped with this user's journal position.
 int runAdminScan(const ScanArgs& args) {
     const std::string root = absolutePath(args.path);
-    const std::string build = helperkit::HelperIdentity::installedBuild();
-    {
-        auto probe = helperkit::HelperClient::privileged();
-        if (auto error = probe->handshake(build)) {
-            return fail("administrator scan isn't available: " + error->describe());
-        }
-    }
-
-    const uint64_t journalPosition = quenwick::FSEventsHistory::currentEventID();
     const auto started = std::chrono::steady_clock::now();
     ProgressLine progress(args.quiet);
-    auto client = helperkit::HelperClient::privileged();
-    auto received = client->scan(root, [&](int64_t files, int64_t bytes) {
-        if (bytes < 0) return;
-        progress.update("Scanning " + std::to_string(files) + " files, " +
-                        quenwick::formatBytes(uint64_t(bytes)));
-    });
-    client->invalidate();
+    auto scanned = helperkit::AdminScan::run(
+        root, helperkit::HelperIdentity::installedBuild(), [&](int64_t files, int64_t bytes) {
+            if (bytes < 0) return;
+            progress.update("Scanning " + std::to_string(files) + " files, " +
+                            quenwick::formatBytes(uint64_t(bytes)));
+        });
     progress.finish();
-    if (auto* error = std::get_if<helperkit::HelperError>(&received)) {
-        return fail("administrator scan of " + root + " failed: " + error->describe());
+    if (auto* error = std::get_if<helperkit::AdminScanError>(&scanned)) {
+        return fail(error->describe());
     }
-    auto decoded = quenwick::Snapshot::decode(std::get<std::vector<uint8_t>>(received), 2);
-    if (auto* error = std::get_if<quenwick::SnapshotError>(&decoded)) {
-        return fail("administrator scan of " + root + " arrived damaged: " + error->describe());
-    }
-    const auto& loaded = std::get<quenwick::LoadedSnapshot>(decoded);
+    const auto& loaded = std::get<quenwick::LoadedSnapshot>(scanned);
     const auto elapsed = std::chrono::steady_clock::now() - started;
-    if (loaded.tree->flags(quenwick::FileTree::root).contains(quenwick::NodeFlags::unreadable)) {
-        return fail("cannot read " + root + " even as administrator");
-    }
-
-    if (!args.save.empty()) {
-        const std::string file = absolutePath(args.save);
-        const quenwick::SnapshotMeta meta{loaded.meta.rootPath, loaded.meta.scannedAt,
-                                          journalPosition};
-        if (auto error = quenwick::Snapshot::save(*loaded.tree, meta, file, 2)) {
-            return fail("cannot save " + file + ": " + error->describe());
-        }
-    }
+    int status = kExitOk;
+    saveIfAsked(loaded, args, status);
+    if (status != kExitOk) return status;
     return printReport(*loaded.tree, args, elapsed);
 }
 
@@ -98,24 +74,15 @@ int runScan(const ScanArgs& args) {
     for (const auto& e : args.excludes)
         request.options->excludedPaths.insert(absolutePath(e));
 
-    // Taken before the scan starts, so changes made during it are caught up later.
-    const uint64_t journalPosition = quenwick::FSEventsHistory::currentEventID();
-    const double scannedAt =
-        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     const auto started = std::chrono::steady_clock::now();
-    auto scanned = scanFolder(request);
+    auto scanned = scanFolderForSnapshot(request);
     const auto elapsed = std::chrono::steady_clock::now() - started;
     if (const int* status = std::get_if<int>(&scanned)) return *status;
-    const auto tree = std::get<std::shared_ptr<quenwick::FileTree>>(std::move(scanned));
-
-    if (!args.save.empty()) {
-        const std::string file = absolutePath(args.save);
-        const quenwick::SnapshotMeta meta{tree->rootPath(), scannedAt, journalPosition};
-        if (auto error = quenwick::Snapshot::save(*tree, meta, file, 2)) {
-            return fail("cannot save " + file + ": " + error->describe());
-        }
-    }
-    return printReport(*tree, args, elapsed);
+    const auto& snapshot = std::get<quenwick::LoadedSnapshot>(scanned);
+    int status = kExitOk;
+    saveIfAsked(snapshot, args, status);
+    if (status != kExitOk) return status;
+    return printReport(*snapshot.tree, args, elapsed);
 }
 
 const CommandRegistry::Registration registration([](CLI::App& app) {

@@ -4,9 +4,9 @@
 #include <cerrno>
 
 #include "QuenwickCore/FullDiskAccess.h"
-#include "QuenwickCore/Recycler.h"
+#include "QuenwickCore/PathRules.h"
+#include "QuenwickCore/TrashMove.h"
 #include "model/AppModel.h"
-#include "model/PathPrefix.h"
 #include "model/Saturating.h"
 
 namespace brimvale {
@@ -90,20 +90,19 @@ bool AppModel::startRemoval(bool permanent) {
             for (const auto& item : pass)
                 removals.push_back(*item.removal);
             if (!work.permanent) {
-                const auto outcomes = quenwick::Recycler::recycle(removals);
-                std::vector<quenwick::TrashLedger::Entry> entries;
-                const auto now = std::chrono::system_clock::now();
+                std::vector<uint64_t> bytes;
+                for (const auto& item : pass)
+                    bytes.push_back(item.bytes);
+                auto moved = quenwick::TrashMove::moveToTrash(removals, std::move(bytes), ledger);
+                const auto& outcomes = moved.outcomes;
                 for (size_t i = 0; i < pass.size() && i < outcomes.size(); ++i) {
                     if (outcomes[i].error) {
                         work.result.failures << failureLine(pass[i], outcomes[i].error->message);
                         continue;
                     }
                     work.moved.push_back(pass[i]);
-                    if (outcomes[i].trashed)
-                        entries.emplace_back(*outcomes[i].trashed, pass[i].path, pass[i].bytes,
-                                             now);
                 }
-                if (!entries.empty()) work.ledger = ledger.record(entries);
+                if (moved.ledger) work.ledger = std::move(moved.ledger);
             } else if (!removals.empty()) {
                 auto erased = eraser->erase(removals);
                 if (const auto* error = std::get_if<std::error_code>(&erased)) {
@@ -173,7 +172,7 @@ void AppModel::removeFromView(const std::vector<StagedItem>& items, TrashResult&
     }
     auto goneWith = [&](const std::string& path) {
         for (const auto& r : removed)
-            if (path == r || liesInside(path, r)) return true;
+            if (quenwick::PathRules::isAtOrBelow(path, r)) return true;
         return false;
     };
 

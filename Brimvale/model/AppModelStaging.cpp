@@ -5,9 +5,9 @@
 
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/Utf8.h"
 #include "model/AppModel.h"
-#include "model/PathPrefix.h"
 #include "model/Saturating.h"
 
 namespace brimvale {
@@ -74,10 +74,10 @@ void AppModel::toggleStaged(quint32 node) {
 
 bool AppModel::coveredByList(const std::string& path, bool includePending) const {
     for (const auto& item : lowTide_)
-        if (item.path == path || liesInside(path, item.path)) return true;
+        if (quenwick::PathRules::isAtOrBelow(path, item.path)) return true;
     if (includePending)
         for (const auto& p : pendingStages_)
-            if (p == path || liesInside(path, p)) return true;
+            if (quenwick::PathRules::isAtOrBelow(path, p)) return true;
     return false;
 }
 
@@ -131,7 +131,7 @@ void AppModel::applyJudgements(std::vector<StageJudgement> judgements,
         const StageRequest& r = j.request;
         // The list may have changed while the guard was asked.
         const bool covered = std::any_of(items.begin(), items.end(), [&](const StagedItem& i) {
-            return i.path == r.path || liesInside(r.path, i.path);
+            return quenwick::PathRules::isAtOrBelow(r.path, i.path);
         });
         if (covered) {
             raiseAlreadyListed(r.name);
@@ -143,7 +143,9 @@ void AppModel::applyJudgements(std::vector<StageJudgement> judgements,
                   true);
             continue;
         }
-        std::erase_if(items, [&](const StagedItem& i) { return liesInside(i.path, r.path); });
+        std::erase_if(items, [&](const StagedItem& i) {
+            return quenwick::PathRules::isBelow(i.path, r.path);
+        });
         StagedItem item;
         item.id = QUuid::createUuid();
         item.path = r.path;
@@ -200,7 +202,7 @@ StageState AppModel::stageState(quint32 node) const {
     bool inside = false;
     for (const auto& item : lowTide_) {
         if (item.path == p) return StageState::on;
-        inside = inside || liesInside(p, item.path);
+        inside = inside || quenwick::PathRules::isBelow(p, item.path);
     }
     return inside ? StageState::insideStaged : StageState::off;
 }

@@ -17,6 +17,7 @@
 #include <thread>
 #include <tuple>
 
+#include "HelperKit/AdminScan.h"
 #include "HelperKit/HelperClient.h"
 #include "HelperKit/HelperIdentity.h"
 #include "PrivateBus.h"
@@ -427,6 +428,79 @@ TEST(HelperBus, ShippedPolicyRefusesTheHelperNameToNonRoot) {
     EXPECT_EQ(status, 3) << "the bus must refuse the name";
 }
 
+// A recorder of root's changes into journalDirectory, running on a thread of its own so that
+// every look at the journal is answered at once; stopped when it goes.
+class RunningRecorder {
+public:
+    RunningRecorder(const std::string& root, const std::string& journalDirectory) {
+        quenwick::JournalRecorder::Options options;
+        options.roots = {root};
+        options.journalDirectory = journalDirectory;
+        auto started = quenwick::JournalRecorder::start(options);
+        if (auto* made = std::get_if<std::unique_ptr<quenwick::JournalRecorder>>(&started)) {
+            recorder_ = std::move(*made);
+            thread_ = std::jthread([this] { (void)recorder_->run(); });
+        }
+    }
+    ~RunningRecorder() {
+        if (recorder_) recorder_->stop();
+    }
+    bool started() const { return recorder_ != nullptr; }
+
+private:
+    std::unique_ptr<quenwick::JournalRecorder> recorder_;
+    std::jthread thread_;
+};
+
+TEST(HelperBus, AdminScanStampsTheCallersJournalPositionAndSaysWhyItFailed) {
+    TempDir dir;
+    const std::string root = dir / "tree";
+    ASSERT_TRUE(testing::makeSmallTree(root));
+    PrivateBus bus;
+    const std::string build = HelperIdentity::installedBuild();
+    // A journal of the caller's with a position past 0 (the helper's own snapshot says 0).
+    TempDir data;
+    const char* previous = std::getenv("XDG_DATA_HOME");
+    const std::optional<std::string> kept =
+        previous ? std::optional<std::string>(previous) : std::nullopt;
+    setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    struct Restore {
+        const std::optional<std::string>& kept;
+        ~Restore() {
+            if (kept) {
+                setenv("XDG_DATA_HOME", kept->c_str(), 1);
+            } else {
+                unsetenv("XDG_DATA_HOME");
+            }
+        }
+    } restore{kept};
+    const RunningRecorder recorder(root, data.path() + "/Brimvale/Journal");
+    ASSERT_TRUE(recorder.started());
+    const uint64_t position = quenwick::FSEventsHistory::currentEventID();
+    ASSERT_GT(position, 0u);
+
+    auto scanned = AdminScan::run(root, build, nullptr, testing::endpointOn(bus));
+    ASSERT_TRUE(std::holds_alternative<quenwick::LoadedSnapshot>(scanned))
+        << std::get<AdminScanError>(scanned).describe();
+    const auto& loaded = std::get<quenwick::LoadedSnapshot>(scanned);
+    EXPECT_EQ(loaded.meta.rootPath, root);
+    EXPECT_EQ(loaded.meta.fsEventID, position);
+    EXPECT_EQ(rows(*loaded.tree), rows(*quenwick::DiskScanner().scan(root)));
+
+    const auto wrongBuild = AdminScan::run(root, "999", nullptr, testing::endpointOn(bus));
+    ASSERT_TRUE(std::holds_alternative<AdminScanError>(wrongBuild));
+    EXPECT_EQ(std::get<AdminScanError>(wrongBuild).kind, AdminScanError::Kind::unavailable);
+
+    bus.setAuthorityAnswer("no");
+    const auto refused = AdminScan::run(root, build, nullptr, testing::endpointOn(bus));
+    ASSERT_TRUE(std::holds_alternative<AdminScanError>(refused));
+    const auto& error = std::get<AdminScanError>(refused);
+    EXPECT_EQ(error.kind, AdminScanError::Kind::failed);
+    EXPECT_NE(error.describe().find("administrator scan of " + root + " failed: "),
+              std::string::npos)
+        << error.describe();
+}
+
 #ifdef BRIMVALE_CLI_PATH
 struct CommandResult {
     int status = -1;
@@ -469,22 +543,8 @@ TEST(HelperBus, CliAdminScanReportsLikeAScanAndSavesTheSnapshot) {
 
     // A journal of the user's with a position past 0, which the saved snapshot must carry (the
     // helper's own snapshot says 0).
-    quenwick::JournalRecorder::Options journal;
-    journal.roots = {root};
-    journal.journalDirectory = home.path() + "/data/Brimvale/Journal";
-    auto recorder = quenwick::JournalRecorder::start(journal);
-    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<quenwick::JournalRecorder>>(recorder));
-    // Running, so every look at the journal is answered at once.
-    auto& running = *std::get<std::unique_ptr<quenwick::JournalRecorder>>(recorder);
-    std::thread recording([&] { (void)running.run(); });
-    struct StopRecorder {
-        quenwick::JournalRecorder& recorder;
-        std::thread& thread;
-        ~StopRecorder() {
-            recorder.stop();
-            thread.join();
-        }
-    } stopRecorder{running, recording};
+    const RunningRecorder recorder(root, home.path() + "/data/Brimvale/Journal");
+    ASSERT_TRUE(recorder.started());
     auto journalPosition = [&] {
         const char* previous = std::getenv("XDG_DATA_HOME");
         const std::string kept = previous ? previous : "";

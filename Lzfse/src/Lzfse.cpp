@@ -338,4 +338,29 @@ Decoded decode(std::span<const std::uint8_t> stream, std::uint64_t outputLimit, 
     return result;
 }
 
+std::optional<DecodeError> decodePrefix(std::span<const std::uint8_t> stream, std::uint64_t wanted,
+                                        std::uint64_t outputLimit,
+                                        std::vector<std::uint8_t>& output) {
+    std::size_t pos = 0;
+    std::uint64_t total = 0;
+    const std::uint64_t limit = std::min<std::uint64_t>(outputLimit, output.max_size());
+    while (total < wanted) {
+        BlockExtent extent;
+        if (auto e = readExtent(stream.subspan(pos), extent)) return DecodeError{*e, pos};
+        if (extent.magic == kMagicEnd) break;
+        if (extent.nRaw > limit - total) return DecodeError{Error::outputLimit, pos};
+        total += extent.nRaw;
+        pos += extent.size;
+    }
+    try {
+        output.reserve(std::max<std::size_t>(static_cast<std::size_t>(total), 1));
+        output.resize(static_cast<std::size_t>(total));
+    } catch (const std::bad_alloc&) {
+        return DecodeError{Error::outputLimit, 0};
+    }
+    DecoderScratch scratch;
+    std::uint8_t* const out = output.data();
+    return decodeBlocks(stream, Boundary{}, pos, out, out, out + total, scratch);
+}
+
 }  // namespace lzfse

@@ -84,10 +84,6 @@ bool endsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
-std::string join(const std::string& folder, std::string_view name) {
-    return folder == "/" ? "/" + std::string(name) : folder + "/" + std::string(name);
-}
-
 bool allDigits(std::string_view s) {
     if (s.empty()) return false;
     for (char c : s)
@@ -117,30 +113,6 @@ std::vector<std::string_view> splitPath(std::string_view path) {
     return parts;
 }
 
-std::string parentPath(const std::string& p) {
-    const auto slash = p.rfind('/');
-    if (slash == std::string::npos || slash == 0) return "/";
-    return p.substr(0, slash);
-}
-
-std::string lastComponent(const std::string& p) {
-    const auto slash = p.rfind('/');
-    return slash == std::string::npos ? p : p.substr(slash + 1);
-}
-
-bool hasPrefixFolder(std::string_view path, std::string_view folder) {
-    if (folder == "/") return true;
-    return startsWith(path, folder) && (path.size() == folder.size() || path[folder.size()] == '/');
-}
-
-std::optional<std::string> realPath(const std::string& path) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return std::nullopt;
-    std::string out(resolved);
-    std::free(resolved);
-    return out;
-}
-
 GuardPolicy::GuardPolicy(std::string_view homeIn, std::string_view bundleIn,
                          DeletionGuard::RunningAppTest running, DeletionGuard::UserFolders folders)
     : home(DeletionGuard::normalise(homeIn.empty() ? "/" : homeIn)),
@@ -150,13 +122,14 @@ GuardPolicy::GuardPolicy(std::string_view homeIn, std::string_view bundleIn,
     // link leads there, as its real path.
     const auto spellings = [](std::string_view path) {
         std::vector<std::string> out{DeletionGuard::normalise(path)};
-        if (auto real = realPath(out.front()); real && *real != out.front()) out.push_back(*real);
+        if (auto real = PathRules::realPath(out.front()); real && *real != out.front())
+            out.push_back(*real);
         return out;
     };
     homes_ = spellings(home);
     const auto normalisedOr = [&](const std::string& path, std::string_view fallback) {
         return !path.empty() && path.front() == '/' ? DeletionGuard::normalise(path)
-                                                    : join(home, fallback);
+                                                    : PathRules::join(home, fallback);
     };
     const std::string dataHome = normalisedOr(folders.dataHome, ".local/share");
     const std::string configHome = normalisedOr(folders.configHome, ".config");
@@ -166,22 +139,22 @@ GuardPolicy::GuardPolicy(std::string_view homeIn, std::string_view bundleIn,
     for (const auto& h : homes_) {
         standard.push_back(h);
         for (auto name : kStandardHomeNames)
-            standard.push_back(join(h, name));
+            standard.push_back(PathRules::join(h, name));
         for (auto name : kSecretNames)
-            for (auto& s : spellings(join(h, name)))
+            for (auto& s : spellings(PathRules::join(h, name)))
                 secretStores_.push_back(s);
         for (auto name : {"Library/Containers", "Library/Group Containers", "Library/CloudStorage"})
-            structuralFolders_.insert(join(h, name));
-        libraryFolders_.insert(join(h, "Library"));
-        cloudFolders_.insert(join(h, "Library/Mobile Documents"));
-        cloudFolders_.insert(join(h, "Library/CloudStorage"));
-        homeLibraries_.push_back(join(h, "Library"));
+            structuralFolders_.insert(PathRules::join(h, name));
+        libraryFolders_.insert(PathRules::join(h, "Library"));
+        cloudFolders_.insert(PathRules::join(h, "Library/Mobile Documents"));
+        cloudFolders_.insert(PathRules::join(h, "Library/CloudStorage"));
+        homeLibraries_.push_back(PathRules::join(h, "Library"));
     }
     // Other users' secrets are no less secret to a tool running as root.
     for (const auto& other : folders.otherHomes) {
         if (other.empty() || other.front() != '/') continue;
         for (auto name : kSecretNames)
-            for (auto& s : spellings(join(DeletionGuard::normalise(other), name)))
+            for (auto& s : spellings(PathRules::join(DeletionGuard::normalise(other), name)))
                 secretStores_.push_back(s);
     }
     libraryFolders_.insert("/Library");
@@ -207,17 +180,17 @@ GuardPolicy::GuardPolicy(std::string_view homeIn, std::string_view bundleIn,
         }
     }
     for (auto name : {"keyrings", "kwalletd"})
-        for (auto& s : spellings(join(dataHome, name)))
+        for (auto& s : spellings(PathRules::join(dataHome, name)))
             secretStores_.push_back(s);
-    for (const auto& trash : spellings(join(dataHome, "Trash"))) {
+    for (const auto& trash : spellings(PathRules::join(dataHome, "Trash"))) {
         homeTrashes_.push_back(trash);
         homeTrashFolders_.insert({trash, trash + "/files", trash + "/info"});
     }
     for (const auto& d : {configHome, dataHome})
         for (auto& s : spellings(d))
             appDataFolders_.push_back(s);
-    ownFolders_ = spellings(join(cacheHome, "Brimvale"));
-    erasingFolders_ = spellings(join(cacheHome, "Brimvale/Erasing"));
+    ownFolders_ = spellings(PathRules::join(cacheHome, "Brimvale"));
+    erasingFolders_ = spellings(PathRules::join(cacheHome, "Brimvale/Erasing"));
 
     // A bind mount or another spelling the lists above cannot foresee still leads to the same
     // inode: remember what each protected location is, not only what it is called.
@@ -253,18 +226,18 @@ std::optional<std::string> GuardPolicy::blockReason(
         const bool onRemovableDrive = startsWith(p, "/run/media/") && parts.size() >= 4;
         for (auto location : kSystemLocations) {
             if (location == "/run" && onRemovableDrive) continue;
-            if (hasPrefixFolder(p, location)) return std::string(kSystem);
+            if (PathRules::isAtOrBelow(p, location)) return std::string(kSystem);
         }
     }
     if (standardFolders_.count(p) != 0) return std::string(kStandardHome);
     if (homeAncestors_.count(p) != 0) return std::string(kStructural);
     for (const auto& secret : secretStores_)
-        if (hasPrefixFolder(p, secret)) return std::string(kSecrets);
+        if (PathRules::isAtOrBelow(p, secret)) return std::string(kSecrets);
     for (const auto& own : ownFolders_)
         if (p == own) return std::string(kOwnFolder);
     for (const auto& erasing : erasingFolders_)
-        if (hasPrefixFolder(p, erasing)) return std::string(kOwnFolder);
-    if (!appBundle.empty() && hasPrefixFolder(p, appBundle)) return std::string(kItself);
+        if (PathRules::isAtOrBelow(p, erasing)) return std::string(kOwnFolder);
+    if (!appBundle.empty() && PathRules::isAtOrBelow(p, appBundle)) return std::string(kItself);
     if (isRunningApp && isRunningApp(p)) return std::string(kRunning);
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         if (endsWith(parts[i], ".photoslibrary") || endsWith(parts[i], ".musiclibrary"))
@@ -274,7 +247,7 @@ std::optional<std::string> GuardPolicy::blockReason(
     }
     if (structuralFolders_.count(p) != 0 || isTrashFolder(p, parts))
         return std::string(kStructural);
-    const std::string parent = parentPath(p);
+    const std::string parent(PathRules::parentOf(p));
     if (libraryFolders_.count(parent) != 0) return std::string(kInsideLibrary);
     if (cloudFolders_.count(parent) != 0) return std::string(kCloudRoot);
     return std::nullopt;
@@ -284,7 +257,7 @@ std::optional<std::string> GuardPolicy::cautionFor(const std::string& p,
                                                    const std::string& parent) const {
     for (const auto& cloud : cloudFolders_)
         if (startsWith(p, cloud + "/")) return std::string(kCloudCaution);
-    if (const std::string name = lastComponent(p);
+    if (const std::string_view name = PathRules::lastComponent(p);
         name == ".git" || name == ".hg" || name == ".svn")
         return std::string(kHistory);
     for (const auto& library : homeLibraries_) {
@@ -296,7 +269,7 @@ std::optional<std::string> GuardPolicy::cautionFor(const std::string& p,
                                   parts[4] == "Caches";
         bool rebuildable = sandboxCache;
         for (auto location : kRebuildableLibrary)
-            rebuildable = rebuildable || hasPrefixFolder(rel, location);
+            rebuildable = rebuildable || PathRules::isAtOrBelow(rel, location);
         if (!rebuildable) return std::string(kAppData);
         break;
     }
@@ -313,7 +286,7 @@ std::optional<std::string> GuardPolicy::cautionFor(const std::string& p,
         return std::string(kShared);
     for (const auto& h : homes_) {
         if (parent != h) continue;
-        const std::string name = lastComponent(p);
+        const std::string name = std::string(PathRules::lastComponent(p));
         if (name.empty() || name.front() != '.') break;
         if (DeletionGuard::regenerableDotFolders().count(name) != 0) return std::nullopt;
         return std::string(isDirectory(p) ? kToolFolder : kSettingsFile);
@@ -324,7 +297,7 @@ std::optional<std::string> GuardPolicy::cautionFor(const std::string& p,
 GuardPolicy::TextVerdict GuardPolicy::judgeText(const std::string& p) const {
     const auto parts = splitPath(p);
     if (auto reason = blockReason(p, parts)) return {std::move(reason), std::nullopt};
-    return {std::nullopt, cautionFor(p, parentPath(p))};
+    return {std::nullopt, cautionFor(p, std::string(PathRules::parentOf(p)))};
 }
 
 GuardVerdict GuardPolicy::check(std::string_view path) const {
@@ -345,9 +318,9 @@ GuardVerdict GuardPolicy::check(std::string_view path) const {
             return other.blocked;
         };
         // Links before the last component are followed: the real place is judged as well.
-        const std::string parent = parentPath(p);
-        if (auto real = realPath(parent); real && *real != parent)
-            if (auto reason = judgeAlso(join(*real, lastComponent(p))))
+        const std::string parent(PathRules::parentOf(p));
+        if (auto real = PathRules::realPath(parent); real && *real != parent)
+            if (auto reason = judgeAlso(PathRules::join(*real, PathRules::lastComponent(p))))
                 return GuardVerdict(GuardVerdict::Blocked{*reason});
         // A protected location under another name (a bind mount) is judged as that location.
         if (auto same = sameAsProtected(p); same && *same != p)
@@ -424,7 +397,7 @@ const std::set<std::string>& DeletionGuard::regenerableDotFolders() {
 }
 
 DeletionGuard::UserFolders DeletionGuard::UserFolders::defaultsFor(const std::string& home) {
-    const auto in = [&](std::string_view name) { return detail::join(home, name); };
+    const auto in = [&](std::string_view name) { return PathRules::join(home, name); };
     UserFolders folders{in(".local/share"), in(".config"), in(".cache"), {}, {}};
     for (auto name : {"Desktop", "Documents", "Downloads", "Music", "Pictures", "Public",
                       "Templates", "Videos"})

@@ -1,4 +1,5 @@
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/PathRules.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -102,18 +103,6 @@ NodeFlags entryFlags(const DirEntry& e, const std::set<int32_t>& allowed, bool& 
     return flags;
 }
 
-bool isUnderRoot(std::string_view path, std::string_view root) {
-    if (root == "/") return !path.empty() && path[0] == '/';
-    return path == root ||
-           (path.size() > root.size() && path.starts_with(root) && path[root.size()] == '/');
-}
-
-std::string parentPath(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 // False only when the file system says nothing is there; an answer it refuses keeps the node.
 bool missingOnDisk(const std::string& path) {
     struct stat st;
@@ -195,15 +184,11 @@ void DiskScanner::rescan(FileTree& tree, const std::vector<std::string>& directo
         cancelled_ = false;
     }
     const std::string& rootPath = tree.rootPath();
-    std::string realRoot = rootPath;
-    if (char* resolved = realpath(rootPath.c_str(), nullptr)) {
-        realRoot = resolved;
-        free(resolved);
-    }
+    const std::string realRoot = PathRules::realPath(rootPath).value_or(rootPath);
     std::vector<std::string> paths;
     paths.reserve(directories.size());
     for (const auto& d : directories) {
-        if (realRoot != rootPath && isUnderRoot(d, realRoot)) {
+        if (realRoot != rootPath && PathRules::isAtOrBelow(d, realRoot)) {
             const std::string_view rest = realRoot == "/"
                                               ? std::string_view(d == "/" ? "" : d)
                                               : std::string_view(d).substr(realRoot.size());
@@ -252,7 +237,7 @@ void DiskScanner::rescan(FileTree& tree, const std::vector<std::string>& directo
         // it does know, and the new folders are scanned from there.
         std::string q = p;
         while (!node && q.size() > rootPath.size()) {
-            q = parentPath(q);
+            q = std::string(PathRules::parentOf(q));
             node = tree.nodeAtPath(q);
         }
         if (!node) continue;

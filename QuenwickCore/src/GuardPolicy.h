@@ -12,6 +12,7 @@
 
 #include "QuenwickCore/DeletionGuard.h"
 #include "QuenwickCore/GuardVerdict.h"
+#include "QuenwickCore/PathRules.h"
 
 // The guard's lists, built once per guard and shared by its copies and by every removal it allowed.
 namespace quenwick::detail {
@@ -65,11 +66,8 @@ private:
 // it: after a symbolic link, to the parent of the link's target. nullopt when such a link leads
 // nowhere (the kernel would not resolve the path either).
 std::optional<std::string> resolveDotDot(std::string_view absolutePath);
+// The guard's own split of a path into its components (empty ones dropped).
 std::vector<std::string_view> splitPath(std::string_view path);
-std::string parentPath(const std::string& normalised);
-std::string lastComponent(const std::string& normalised);
-bool hasPrefixFolder(std::string_view path, std::string_view folder);  // path == folder or below
-std::optional<std::string> realPath(const std::string& path);
 
 // Platform probes (src/linux).
 bool isMountPoint(const std::string& path);  // the root of a mount other than its parent's

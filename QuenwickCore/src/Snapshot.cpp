@@ -1,7 +1,6 @@
 #include "QuenwickCore/Snapshot.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,10 +8,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 
 #include "QuenwickCore/AtomicFile.h"
+#include "QuenwickCore/LittleEndian.h"
+#include "QuenwickCore/UniqueFd.h"
 
 namespace quenwick {
 namespace {
@@ -23,17 +25,26 @@ constexpr size_t kBytesPerNode = 4 + 4 + 4 + 8 + 8 + 8 + 2 + 4 + 2;
 // so a hostile stream cannot make the decoder allocate without bound.
 constexpr uint64_t kMaxExpansion = 1024;
 constexpr uint64_t kMinOutputLimit = 64ull << 20;
+// The fixed fields at the payload's head after the root path: time, position, counts.
+constexpr uint64_t kHeadFields = 8 + 8 + 4 + 8;
+// No root path a scan can open comes near this.
+constexpr uint32_t kMaxRootPath = 1u << 20;
+// Enough for the blocks that hold the head: the format bounds one block's output near 24 MB.
+constexpr uint64_t kMaxHeadBlocks = 32ull << 20;
+// Seconds either side of 1970 beyond which a scan time cannot be a date (year 5138).
+constexpr double kMaxScanTime = 1e11;
 
-template <typename T>
-void put(std::vector<uint8_t>& out, T value) {
-    const auto* p = reinterpret_cast<const uint8_t*>(&value);
-    out.insert(out.end(), p, p + sizeof(T));
+// What a node's name may be: one path component, never one that leads elsewhere.
+bool isPlainName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
+
+namespace LE = LittleEndian;
 
 template <typename T>
 void putArray(std::vector<uint8_t>& out, const std::vector<T>& array) {
-    const auto* p = reinterpret_cast<const uint8_t*>(array.data());
-    out.insert(out.end(), p, p + array.size() * sizeof(T));
+    LE::appendArray(out, array.data(), array.size());
 }
 
 // Appends value(i) for i in [0, n) as n values of T, grown once.
@@ -43,10 +54,8 @@ void putEach(std::vector<uint8_t>& out, size_t n, Value&& value) {
     const size_t at = out.size();
     out.resize(at + n * sizeof(T));
     uint8_t* to = out.data() + at;
-    for (size_t i = 0; i < n; ++i, to += sizeof(T)) {
-        const T v = value(i);
-        std::memcpy(to, &v, sizeof(T));
-    }
+    for (size_t i = 0; i < n; ++i, to += sizeof(T))
+        LE::store<T>(to, value(i));
 }
 
 template <typename T>
@@ -55,44 +64,9 @@ void putGathered(std::vector<uint8_t>& out, const PodArray<T>& array,
     putEach(out, order.size(), [&](size_t i) { return array[order[i]]; });
 }
 
-class Reader {
-public:
-    explicit Reader(std::span<const uint8_t> data) : data_(data) {}
-
-    size_t remaining() const { return data_.size() - cursor_; }
-
-    template <typename T>
-    bool read(T& value) {
-        if (remaining() < sizeof(T)) return false;
-        std::memcpy(&value, data_.data() + cursor_, sizeof(T));
-        cursor_ += sizeof(T);
-        return true;
-    }
-
-    bool readBytes(std::string& out, uint64_t n) {
-        if (remaining() < n) return false;
-        out.assign(reinterpret_cast<const char*>(data_.data() + cursor_), n);
-        cursor_ += n;
-        return true;
-    }
-
-    template <typename T>
-    bool readArray(PodArray<T>& array, uint64_t n) {
-        if (remaining() / sizeof(T) < n) return false;
-        array.resize(0);
-        array.append(reinterpret_cast<const T*>(data_.data() + cursor_), n);
-        cursor_ += n * sizeof(T);
-        return true;
-    }
-
-private:
-    std::span<const uint8_t> data_;
-    size_t cursor_ = 0;
-};
-
 // The structural checks that make every tree operation safe: parents before children, links
-// within the tree, names within the name bytes, and each node in at most one child list, that of
-// its own parent (which also rules out lists that loop). Linear in the node count.
+// within the tree, plain names within the name bytes, and each node in at most one child list, that
+// of its own parent (which also rules out lists that loop). Linear in the node count.
 bool isSound(const FileTree& tree) {
     const auto& s = tree.storage();
     const size_t n = tree.count();
@@ -103,6 +77,9 @@ bool isSound(const FileTree& tree) {
         if (s.firstChildren[i] != FileTree::none && s.firstChildren[i] >= n) return false;
         if (s.nextSiblings[i] != FileTree::none && s.nextSiblings[i] >= n) return false;
         if (static_cast<uint64_t>(s.nameOffsets[i]) + s.nameLengths[i] > names) return false;
+        // The root is known by the root path; every other name is joined to its parent's path.
+        const std::string_view name(s.names.data() + s.nameOffsets[i], s.nameLengths[i]);
+        if (i == 0 ? !name.empty() : !isPlainName(name)) return false;
     }
     std::vector<bool> listed(n, false);
     for (size_t p = 0; p < n; ++p) {
@@ -172,12 +149,12 @@ std::vector<uint8_t> payloadOf(const FileTree& tree, const SnapshotMeta& meta) {
 
     std::vector<uint8_t> payload;
     payload.reserve(4 + meta.rootPath.size() + 8 + 8 + 4 + 8 + n * kBytesPerNode + nameBytes);
-    put<uint32_t>(payload, static_cast<uint32_t>(meta.rootPath.size()));
+    LE::append<uint32_t>(payload, static_cast<uint32_t>(meta.rootPath.size()));
     payload.insert(payload.end(), meta.rootPath.begin(), meta.rootPath.end());
-    put<double>(payload, meta.scannedAt);
-    put<uint64_t>(payload, meta.fsEventID);
-    put<uint32_t>(payload, static_cast<uint32_t>(n));
-    put<uint64_t>(payload, nameBytes);
+    LE::append<double>(payload, meta.scannedAt);
+    LE::append<uint64_t>(payload, meta.fsEventID);
+    LE::append<uint32_t>(payload, static_cast<uint32_t>(n));
+    LE::append<uint64_t>(payload, nameBytes);
     putArray(payload, parents);
     putArray(payload, firstChildren);
     putArray(payload, nextSiblings);
@@ -213,8 +190,7 @@ std::vector<uint8_t> encode(const FileTree& tree, const SnapshotMeta& meta, unsi
     const auto compressed = lzfse::encode(payload, options);
     std::vector<uint8_t> out(kHeaderSize + compressed.size());
     std::memcpy(out.data(), magic, 4);
-    out[4] = static_cast<uint8_t>(version & 0xFF);
-    out[5] = static_cast<uint8_t>(version >> 8);
+    LE::store<uint16_t>(out.data() + 4, version);
     std::memcpy(out.data() + kHeaderSize, compressed.data(), compressed.size());
     return out;
 }
@@ -224,38 +200,65 @@ std::variant<LoadedSnapshot, SnapshotError> decode(std::span<const uint8_t> data
     using Kind = SnapshotError::Kind;
     if (data.size() < kHeaderSize) return SnapshotError{Kind::truncated};
     if (std::memcmp(data.data(), magic, 4) != 0) return SnapshotError{Kind::badMagic};
-    const uint16_t found = static_cast<uint16_t>(data[4] | data[5] << 8);
+    const auto found = LE::load<uint16_t>(data.data() + 4);
     if (found != version) return SnapshotError{Kind::unsupportedVersion, found};
 
     const auto stream = data.subspan(kHeaderSize);
-    const uint64_t limit = std::max<uint64_t>(kMinOutputLimit, stream.size() * kMaxExpansion);
-    lzfse::Options options;
-    options.threads = threads;
+    // The counts at the payload's head say how long all of it may be: read them first, from the
+    // fewest blocks that hold them, so that a stream claiming more is refused before anything
+    // is allocated for it.
     std::vector<uint8_t> payload;
-    if (lzfse::decodeInto(stream, limit, payload, options)) {
+    if (lzfse::decodePrefix(stream, 4, kMaxHeadBlocks, payload)) {
         return SnapshotError{Kind::decompressionFailed};
     }
-
-    Reader r(payload);
+    if (payload.size() < 4) return SnapshotError{Kind::truncated};
+    const uint32_t rootLength = LE::load<uint32_t>(payload.data());
+    if (rootLength > kMaxRootPath) return SnapshotError{Kind::truncated};
+    const uint64_t headBytes = 4 + uint64_t{rootLength} + kHeadFields;
+    if (payload.size() < headBytes &&
+        lzfse::decodePrefix(stream, headBytes, kMaxHeadBlocks + headBytes, payload)) {
+        return SnapshotError{Kind::decompressionFailed};
+    }
     SnapshotMeta meta;
-    uint32_t rootLength = 0, count = 0;
+    uint32_t count = 0;
     uint64_t nameBytes = 0;
-    if (!r.read(rootLength) || !r.readBytes(meta.rootPath, rootLength) || !r.read(meta.scannedAt) ||
-        !r.read(meta.fsEventID) || !r.read(count) || !r.read(nameBytes)) {
+    {
+        LE::Reader head{std::span<const uint8_t>(payload)};
+        uint32_t skipped = 0;
+        if (!head.read(skipped) || !head.readBytes(meta.rootPath, rootLength) ||
+            !head.read(meta.scannedAt) || !head.read(meta.fsEventID) || !head.read(count) ||
+            !head.read(nameBytes)) {
+            return SnapshotError{Kind::truncated};
+        }
+    }
+    if (!std::isfinite(meta.scannedAt) || std::abs(meta.scannedAt) > kMaxScanTime) {
         return SnapshotError{Kind::truncated};
     }
-    // Everything the counts promise must be present before anything is allocated for it.
-    if (r.remaining() / kBytesPerNode < count ||
-        r.remaining() - uint64_t{count} * kBytesPerNode < nameBytes) {
+    // No name is longer than 65535 bytes.
+    if (count == 0 || nameBytes > uint64_t{count} * UINT16_MAX) {
         return SnapshotError{Kind::truncated};
     }
+    const uint64_t expected = headBytes + uint64_t{count} * kBytesPerNode + nameBytes;
+    if (expected > std::max<uint64_t>(kMinOutputLimit, stream.size() * kMaxExpansion)) {
+        return SnapshotError{Kind::truncated};
+    }
+    lzfse::Options options;
+    options.threads = threads;
+    if (const auto error = lzfse::decodeInto(stream, expected, payload, options)) {
+        // More than the counts allow is a damaged payload, not a damaged stream.
+        return SnapshotError{error->error == lzfse::Error::outputLimit ? Kind::truncated
+                                                                       : Kind::decompressionFailed};
+    }
+    if (payload.size() != expected) return SnapshotError{Kind::truncated};
+    LE::Reader r{std::span<const uint8_t>(payload).subspan(headBytes)};
     auto tree = std::make_shared<FileTree>(meta.rootPath, FileTree::EmptyTag{});
     auto& s = tree->mutableStorage();
     const bool complete = r.readArray(s.parents, count) && r.readArray(s.firstChildren, count) &&
                           r.readArray(s.nextSiblings, count) && r.readArray(s.sizes, count) &&
                           r.readArray(s.mtimes, count) && r.readArray(s.inodes, count) &&
                           r.readArray(s.flagBits, count) && r.readArray(s.nameOffsets, count) &&
-                          r.readArray(s.nameLengths, count) && r.readArray(s.names, nameBytes);
+                          r.readArray(s.nameLengths, count) && r.readArray(s.names, nameBytes) &&
+                          r.atEnd();
     if (!complete || !isSound(*tree)) return SnapshotError{Kind::truncated};
     return LoadedSnapshot{std::move(tree), std::move(meta)};
 }
@@ -275,47 +278,26 @@ std::optional<SnapshotFileError> save(const FileTree& tree, const SnapshotMeta& 
 }
 
 std::variant<LoadedSnapshot, SnapshotFileError> load(const std::string& path, unsigned threads) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return SnapshotFileError{errno, std::nullopt};
+    // Read, not mapped: a file cut short while it is read (cp over it) must give a damaged
+    // snapshot, not SIGBUS.
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return SnapshotFileError{errno, std::nullopt};
     struct stat st;
-    if (fstat(fd, &st) != 0) {
-        const int err = errno;
-        close(fd);
-        return SnapshotFileError{err, std::nullopt};
+    if (fstat(fd.get(), &st) != 0) return SnapshotFileError{errno, std::nullopt};
+    if (S_ISDIR(st.st_mode)) return SnapshotFileError{EISDIR, std::nullopt};
+    std::vector<uint8_t> bytes(S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) + 1 : 65536);
+    size_t done = 0;
+    for (;;) {
+        if (done == bytes.size()) bytes.resize(bytes.size() * 2);
+        const ssize_t n = read(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return SnapshotFileError{errno, std::nullopt};
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
     }
-    if (S_ISDIR(st.st_mode)) {
-        close(fd);
-        return SnapshotFileError{EISDIR, std::nullopt};
-    }
-    std::variant<LoadedSnapshot, SnapshotError> decoded = SnapshotError{};
-    if (st.st_size == 0) {
-        decoded = decode({}, threads);
-    } else {
-        const auto size = static_cast<size_t>(st.st_size);
-        void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (mapped == MAP_FAILED) {
-            // Not mappable (a pipe, a special file): read it instead.
-            std::vector<uint8_t> bytes;
-            uint8_t buf[65536];
-            ssize_t n;
-            while ((n = read(fd, buf, sizeof buf)) > 0)
-                bytes.insert(bytes.end(), buf, buf + n);
-            if (n < 0) {
-                const int err = errno;
-                close(fd);
-                return SnapshotFileError{err, std::nullopt};
-            }
-            decoded = decode(bytes, threads);
-        } else {
-            madvise(mapped, size, MADV_SEQUENTIAL);
-            decoded = decode({static_cast<const uint8_t*>(mapped), size}, threads);
-            munmap(mapped, size);
-        }
-    }
-    close(fd);
-    if (auto* error = std::get_if<SnapshotError>(&decoded)) {
-        return SnapshotFileError{0, *error};
-    }
+    bytes.resize(done);
+    auto decoded = decode(bytes, threads);
+    if (auto* error = std::get_if<SnapshotError>(&decoded)) return SnapshotFileError{0, *error};
     return std::move(std::get<LoadedSnapshot>(decoded));
 }
 

@@ -1,4 +1,5 @@
 #include "QuenwickCore/TideAlerts.h"
+#include "QuenwickCore/PathRules.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,15 +22,6 @@ struct Overloaded : Ts... {
 };
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
-
-std::string lastComponent(const std::string& path) {
-    std::string_view p = path;
-    while (p.size() > 1 && p.back() == '/')
-        p.remove_suffix(1);
-    const auto slash = p.rfind('/');
-    if (p.size() <= 1 || slash == std::string_view::npos) return std::string(p);
-    return std::string(p.substr(slash + 1));
-}
 
 std::string abbreviatingHome(const std::string& path, std::string home) {
     while (home.size() > 1 && home.back() == '/')
@@ -90,8 +82,8 @@ TideNotification TideAlerts::notification(const TideAlert& alert, const std::str
                    },
                    [&](const TideAlert::BigGrowth& a) {
                        const uint64_t shown = a.bytes > 0 ? static_cast<uint64_t>(a.bytes) : 0;
-                       n.title =
-                           lastComponent(a.path) + " grew by " + formatBytes(shown) + " today";
+                       n.title = std::string(PathRules::lastComponent(a.path)) + " grew by " +
+                                 formatBytes(shown) + " today";
                        n.body = abbreviatingHome(a.path, home);
                        n.section = "history";
                    },

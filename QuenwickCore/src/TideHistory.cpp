@@ -1,4 +1,5 @@
 #include "QuenwickCore/TideHistory.h"
+#include "QuenwickCore/PathRules.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -88,15 +89,7 @@ int64_t saturatingDelta(uint64_t to, uint64_t from) {
     return shrank > static_cast<uint64_t>(INT64_MAX) ? INT64_MIN : -static_cast<int64_t>(shrank);
 }
 
-std::string_view parentPath(std::string_view path) {
-    while (path.size() > 1 && path.back() == '/')
-        path.remove_suffix(1);
-    if (path == "/") return path;
-    const auto slash = path.rfind('/');
-    if (slash == std::string_view::npos) return {};
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
+using PathRules::parentOf;
 
 }  // namespace
 
@@ -192,7 +185,7 @@ std::vector<Growth> TideHistory::growth(const TideSummary& from, const TideSumma
                 answer = true;
                 break;
             }
-            const auto parent = parentPath(path);
+            const auto parent = parentOf(path);
             if (parent == path) break;
             path = parent;
         }
@@ -208,7 +201,7 @@ std::vector<Growth> TideHistory::growth(const TideSummary& from, const TideSumma
     std::unordered_map<std::string_view, std::vector<std::string_view>> children;
     for (const auto& entry : to.folders) {
         const std::string_view path = entry.first;
-        const auto parent = parentPath(path);
+        const auto parent = parentOf(path);
         // "/" is its own parent; listing it as its own child would make the descent endless.
         if (parent != path) children[parent].push_back(path);
     }
@@ -239,7 +232,7 @@ std::vector<Growth> TideHistory::growth(const TideSummary& from, const TideSumma
     for (const auto& entry : to.folders) {
         const std::string_view top = entry.first;
         if (!isCandidate(top)) continue;
-        const auto parent = parentPath(top);
+        const auto parent = parentOf(top);
         if (parent != top && isCandidate(parent)) continue;
 
         stack.push_back({top, deltaOf(top), grownChildren(top), 0, {}});

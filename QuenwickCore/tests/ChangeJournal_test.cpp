@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <random>
 
@@ -202,6 +203,73 @@ TEST(ChangeJournal, GarbageAndZerosNeverReadAsRecords) {
         EXPECT_TRUE(journal.readSince(later).complete);
         EXPECT_EQ(journal.lastPosition(), writer->position());
     }
+}
+
+// 20-byte record headers back to back, each claiming a payload of the record limit that the
+// file does hold: every header is a candidate record whose claim must be refuted cheaply.
+std::string headersClaimingTheLimit(size_t bytes, uint8_t kind) {
+    std::string data;
+    for (uint64_t position = 1; data.size() + 20 <= bytes; ++position) {
+        data += "QWJR";
+        const uint32_t length = 1u << 20;
+        data.append(reinterpret_cast<const char*>(&length), 4);
+        data.append(reinterpret_cast<const char*>(&position), 8);
+        data += static_cast<char>(kind);
+        data.append(3, '\0');
+    }
+    return data;
+}
+
+TEST(ChangeJournal, CraftedSegmentOfOversizedClaimsIsRejectedInLinearTime) {
+    TempDir dir;
+    auto writer = openWriter(dir.path());
+    ASSERT_TRUE(writer);
+    ASSERT_TRUE(writer->begin({"/r"}));
+    ASSERT_TRUE(writer->appendChanged(std::vector<std::string>{"/r/a"}));
+    const uint64_t position = writer->position();
+    writer.reset();
+
+    // Named to come after the real segment, so every reader goes through it.
+    const uint8_t kinds[] = {1, 3, 4};
+    for (size_t i = 0; i < std::size(kinds); ++i) {
+        ASSERT_TRUE(quenwick::testing::writeFile(
+            dir / ("segment-" + std::string(15, 'f') + std::to_string(i) + ".qwj"),
+            headersClaimingTheLimit(2 << 20, kinds[i])));
+    }
+    const ChangeJournal journal(dir.path());
+    const auto started = std::chrono::steady_clock::now();
+    const auto replay = journal.readSince(position);
+    const uint64_t last = journal.lastPosition();
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_TRUE(replay.records.empty());
+    EXPECT_EQ(last, position);  // nothing in the crafted files reads as a record
+    EXPECT_LT(elapsed, std::chrono::seconds(2));
+}
+
+TEST(ChangeJournal, FifoNamedLikeAJournalFileIsSkippedWithoutBlocking) {
+    TempDir dir;
+    {
+        auto writer = openWriter(dir.path());
+        ASSERT_TRUE(writer);
+        ASSERT_TRUE(writer->begin({"/r"}));
+        ASSERT_TRUE(writer->appendChanged(std::vector<std::string>{"/r/a"}));
+    }
+    const std::string fifoSegment = dir / ("segment-" + std::string(16, 'f') + ".qwj");
+    ASSERT_EQ(mkfifo(fifoSegment.c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir / "state").c_str(), 0600), 0);
+    ASSERT_EQ(unlink((dir / "recorder.lock").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir / "recorder.lock").c_str(), 0600), 0);
+    // In a child, so that an open that blocks shows as a failure rather than a hung suite.
+    const auto outcome = quenwick::testing::runInChild([&] {
+        alarm(5);
+        const ChangeJournal journal(dir.path());
+        const uint64_t last = journal.lastPosition();
+        const bool state = journal.readState().has_value();
+        const bool running = journal.recorderRunning();
+        return std::to_string(last > 0) + std::to_string(state) + std::to_string(running);
+    });
+    ASSERT_TRUE(outcome) << "a reader blocked on a FIFO";
+    EXPECT_EQ(*outcome, "100");
 }
 
 TEST(ChangeJournal, SecondWriterIsRefusedWithTheFirstOnesPid) {

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -5,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <filesystem>
 #include <random>
 #include <thread>
 
 #include "JournalFixture.h"
 #include "QuenwickCore/DiskScanner.h"
+#include "linux/OpenDirectory.h"
 
 using quenwick::DiskScanner;
 using quenwick::FileTree;
@@ -345,6 +348,50 @@ TEST(DiskScannerRescan, RescanOfACloneLeavesTheShownTreeUntouchedForItsReader) {
     EXPECT_EQ(differences(before, summarise(*shown)), "");
     EXPECT_EQ(differences(summarise(*freshScan(root)), summarise(*copy)), "");
     EXPECT_FALSE(copy->nodeAtPath(root + "/d7/f0"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DiskScannerRescan, FolderNamedDotDotInATreeNeverLeadsAboveTheRoot) {
+    TempDir dir;
+    const std::string root = dir.path() + "/root";
+    ASSERT_TRUE(makeDirs(root + "/sub"));
+    ASSERT_TRUE(touchFile(dir.path() + "/outside", 70000));
+    ASSERT_TRUE(touchFile(root + "/sub/inside", 1000));
+    // A tree from elsewhere (a hostile snapshot) with folders whose names climb out.
+    auto tree = freshScan(root);
+    const auto up = tree->append(FileTree::root, "..", 0, 0, 0, NodeFlags::directory);
+    tree->append(*tree->nodeAtPath(root + "/sub"), "..", 0, 0, 0, NodeFlags::directory);
+    tree->append(up, "..", 0, 0, 0, NodeFlags::directory);
+    rescan(*tree, {root + "/..", root + "/sub/..", root + "/../.."});
+    for (FileTree::Node n = 0; n < tree->count(); ++n) {
+        if (tree->flags(n).contains(NodeFlags::dead)) continue;
+        EXPECT_NE(tree->name(n), "outside") << tree->path(n);
+    }
+    EXPECT_LT(tree->size(FileTree::root), 70000u);
+}
+
+TEST(DiskScannerRescan, OpeningBeneathTheRootRefusesEveryWayOut) {
+    TempDir dir;
+    ASSERT_TRUE(makeDirs(dir.path() + "/root/sub"));
+    const int rootFd = open((dir.path() + "/root").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(rootFd, 0);
+    // Deeper than PATH_MAX, so that the component-by-component walk is taken.
+    std::string deep;
+    while (deep.size() < PATH_MAX + 16)
+        deep += "sub/../";
+    for (const std::string& way : {std::string(".."), std::string("sub/../.."),
+                                   std::string("sub/../../root"), deep + "..", deep}) {
+        const int fd = quenwick::detail::openDirectoryBeneath(rootFd, way);
+        EXPECT_LT(fd, 0) << way.substr(0, 40);
+        if (fd >= 0) close(fd);
+    }
+    const int fine = quenwick::detail::openDirectoryBeneath(rootFd, "sub");
+    EXPECT_GE(fine, 0);
+    if (fine >= 0) close(fine);
+    close(rootFd);
 }
 
 }  // namespace

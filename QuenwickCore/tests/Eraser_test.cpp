@@ -38,12 +38,6 @@ protected:
         ASSERT_TRUE(makeDirs(work));
     }
 
-    GuardedRemoval allow(const std::string& path) {
-        const auto verdict = DeletionGuard::live().check(path);
-        EXPECT_TRUE(verdict.isAllowed()) << path << ": " << *verdict.blockedReason();
-        return *verdict.allowed();
-    }
-
     std::vector<EraseOutcome> erase(Eraser& eraser, const std::vector<GuardedRemoval>& removals) {
         auto result = eraser.erase(removals);
         EXPECT_TRUE(std::holds_alternative<std::vector<EraseOutcome>>(result));

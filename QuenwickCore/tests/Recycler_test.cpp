@@ -32,12 +32,6 @@ protected:
         ASSERT_TRUE(makeDirs(work));
     }
 
-    GuardedRemoval allow(const std::string& path) {
-        const auto verdict = DeletionGuard::live().check(path);
-        EXPECT_TRUE(verdict.isAllowed()) << path << ": " << *verdict.blockedReason();
-        return *verdict.allowed();
-    }
-
     std::string trashFiles() const { return data + "/Trash/files"; }
     std::string trashInfo() const { return data + "/Trash/info"; }
 

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "QuenwickCore/DeletionGuard.h"
 #include "TestSupport.h"
 
 // A temporary home with HOME and the XDG folders pointing into it, restored afterwards, so removal
@@ -49,6 +50,13 @@ protected:
             saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
         }
         setenv(name.c_str(), value.c_str(), 1);
+    }
+
+    // The live guard's removal for path, which the test expects it to allow.
+    static GuardedRemoval allow(const std::string& path) {
+        const auto verdict = DeletionGuard::live().check(path);
+        EXPECT_TRUE(verdict.isAllowed()) << path << ": " << *verdict.blockedReason();
+        return *verdict.allowed();
     }
 
     static bool exists(const std::string& path) {

@@ -33,7 +33,7 @@ void linuxCaches(const ShorelineContext& ctx, std::vector<Candidate>& out) {
     for (const auto& [key, dir] : ctx.userDirs)
         protectedFolders.push_back(dir);
     for (const auto& p : protectedFolders)
-        if (detail::isSameOrInside(p, cache)) return;
+        if (detail::isAtOrBelow(p, cache)) return;
 
     std::vector<std::string> owned;
     for (const auto& entry : PackageCachesRule::entries(ctx))
@@ -45,7 +45,7 @@ void linuxCaches(const ShorelineContext& ctx, std::vector<Candidate>& out) {
         if (std::find(kUserDataNames.begin(), kUserDataNames.end(), name) != kUserDataNames.end())
             continue;
         const std::string path = detail::join(cache, name);
-        const auto holds = [&](const std::string& p) { return detail::isSameOrInside(p, path); };
+        const auto holds = [&](const std::string& p) { return detail::isAtOrBelow(p, path); };
         if (std::any_of(owned.begin(), owned.end(), holds)) continue;
         out.push_back({child, Safety::safe, "Cache — the app rebuilds it when it needs it."});
     }

@@ -21,7 +21,7 @@ bool marksProject(std::string_view name) {
 }
 
 size_t componentsBelow(std::string_view path, std::string_view home) {
-    if (home != "/" && !detail::isSameOrInside(path, home)) return 0;
+    if (home != "/" && !detail::isAtOrBelow(path, home)) return 0;
     std::string_view rest = path.substr(home == "/" ? 0 : home.size());
     size_t count = 0;
     bool inPiece = false;

@@ -17,10 +17,7 @@
 namespace shoreline::Shoreline {
 namespace {
 
-// True when a and b are the same path or one lies inside the other.
-bool overlaps(std::string_view a, std::string_view b) {
-    return detail::isSameOrInside(a, b) || detail::isSameOrInside(b, a);
-}
+using quenwick::PathRules::overlaps;
 
 }  // namespace
 

@@ -88,4 +88,13 @@ struct Decoded {
                                                     std::vector<std::uint8_t>& output,
                                                     Options options = {});
 
+// Decodes whole blocks from the start of the stream until at least `wanted` bytes are out or the
+// end-of-stream block is reached, producing at most `outputLimit` bytes, into `output` (resized
+// to what was decoded). For reading a header inside the stream before deciding how much of the
+// rest to allow; the blocks after those decoded are not looked at.
+[[nodiscard]] std::optional<DecodeError> decodePrefix(std::span<const std::uint8_t> stream,
+                                                      std::uint64_t wanted,
+                                                      std::uint64_t outputLimit,
+                                                      std::vector<std::uint8_t>& output);
+
 }  // namespace lzfse

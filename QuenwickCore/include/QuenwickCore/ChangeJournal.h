@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "QuenwickCore/UniqueFd.h"
+
 // The persistent change journal: a folder ($XDG_DATA_HOME/Brimvale/Journal by default) of
 // segment files holding records, each with a 64-bit position. Positions only grow: every record
 // takes the next one, and each recorder session starts above both the last position on disk and
@@ -131,7 +133,6 @@ public:
     // Creates the folder when missing and takes the recorder lock.
     [[nodiscard]] static std::variant<std::unique_ptr<Writer>, OpenError> open(
         const std::string& directory, Limits limits);
-    ~Writer();
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
 
@@ -152,15 +153,16 @@ public:
     const std::string& directory() const { return directory_; }
 
 private:
-    Writer(std::string directory, Limits limits, int lockFd);
+    Writer(std::string directory, Limits limits, UniqueFd lock);
     bool append(std::vector<JournalRecord>& records);
-    bool startSegment(JournalRecord head);
+    // A new segment headed by a record of kind (start or session) at the next position.
+    bool startSegment(JournalRecord::Kind kind);
     void dropOldSegments();
 
     std::string directory_;
     Limits limits_;
-    int lockFd_ = -1;
-    int segmentFd_ = -1;
+    UniqueFd lock_;
+    UniqueFd segment_;
     uint64_t segmentSize_ = 0;
     uint64_t next_ = 1;
     uint64_t session_ = 0;

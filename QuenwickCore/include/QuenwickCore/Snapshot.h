@@ -65,7 +65,7 @@ inline constexpr uint16_t version = 1;
 [[nodiscard]] std::optional<SnapshotFileError> save(const FileTree& tree, const SnapshotMeta& meta,
                                                     const std::string& path, unsigned threads = 1);
 
-// Reads (memory-maps) and decodes the file at path.
+// Reads the file at path into memory and decodes it.
 [[nodiscard]] std::variant<LoadedSnapshot, SnapshotFileError> load(const std::string& path,
                                                                    unsigned threads = 1);
 

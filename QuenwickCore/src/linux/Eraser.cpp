@@ -13,6 +13,7 @@
 
 #include "GuardPolicy.h"
 #include "QuenwickCore/AtomicFile.h"
+#include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/UserFolders.h"
 #include "RemovalTarget.h"
 #include "TreeRemoval.h"
@@ -20,7 +21,6 @@
 namespace quenwick {
 
 using detail::PinnedItem;
-using detail::UniqueFd;
 
 struct Eraser::Task {
     std::shared_ptr<UniqueFd> folder;  // the staging folder, or the item's own folder
@@ -84,20 +84,20 @@ std::vector<std::string> stagedNames(int stagingFd, bool withRemains) {
 detail::TreeRemains remainsOf(int folderFd, const std::string& folder, const std::string& name) {
     auto remains = detail::surveyRemains(folderFd, name, kRemainsPaths);
     for (auto& path : remains.firstPaths)
-        path = detail::joinPath(folder, path);
+        path = PathRules::join(folder, path);
     return remains;
 }
 
-bool isTrashFolderName(const std::string& path) {
-    const std::string name = detail::lastComponent(path);
-    return name == "Trash" || name.rfind(".Trash-", 0) == 0 ||
-           detail::lastComponent(detail::parentPath(path)) == ".Trash";
+bool isTrashFolderName(std::string_view path) {
+    const std::string_view name = PathRules::lastComponent(path);
+    return name == "Trash" || name.starts_with(".Trash-") ||
+           PathRules::lastComponent(PathRules::parentOf(path)) == ".Trash";
 }
 
 // An item erased from a Trash's files folder takes its restore record with it.
 void dropTrashInfo(const PinnedItem& item) {
-    if (detail::lastComponent(item.realParent) != "files" ||
-        !isTrashFolderName(detail::parentPath(item.realParent)))
+    if (PathRules::lastComponent(item.realParent) != "files" ||
+        !isTrashFolderName(PathRules::parentOf(item.realParent)))
         return;
     const int info =
         openat(item.parent->get(), "../info", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -207,7 +207,7 @@ void Eraser::resumePending(Retry which) {
     if (raw < 0) return;
     auto staging = std::make_shared<UniqueFd>(raw);
     for (auto& name : stagedNames(raw, which == Retry::remainsToo)) {
-        std::string url = detail::joinPath(staging_, name);
+        std::string url = PathRules::join(staging_, name);
         schedule(std::make_shared<Task>(Task{staging, std::move(name), std::nullopt, url}));
     }
 }
@@ -220,7 +220,7 @@ std::vector<PendingErase> Eraser::pending() const {
     for (const auto& name : stagedNames(raw, true)) {
         auto remains = remainsOf(raw, staging_, name);
         if (remains.entries == 0) continue;  // gone meanwhile
-        items.push_back({detail::joinPath(staging_, name), isRemainsName(name), remains.entries,
+        items.push_back({PathRules::join(staging_, name), isRemainsName(name), remains.entries,
                          std::move(remains.firstPaths)});
     }
     return items;
@@ -272,7 +272,7 @@ void Eraser::perform(Task& task) {
         const std::string realFolder = detail::pathOfDescriptor(folder);
         if (realFolder.empty()) return;
         if (!task.inPlace->recheck().isAllowed()) return;
-        if (!task.inPlace->recheckAt(detail::joinPath(realFolder, task.name)).isAllowed()) return;
+        if (!task.inPlace->recheckAt(PathRules::join(realFolder, task.name)).isAllowed()) return;
         if (detail::isMountRootAt(folder, task.name)) return;
         PinnedItem item{task.folder, task.name, realFolder, {}};
         const bool gone = detail::removeTreeAt(folder, task.name, threads_, &stop_);
@@ -281,7 +281,7 @@ void Eraser::perform(Task& task) {
         auto left = remainsOf(folder, realFolder, task.name);
         if (left.entries == 0) return;
         std::lock_guard lock(mutex_);
-        remains_.push_back({task.url, detail::joinPath(realFolder, task.name), left.entries,
+        remains_.push_back({task.url, PathRules::join(realFolder, task.name), left.entries,
                             std::move(left.firstPaths)});
         return;
     }
@@ -296,7 +296,7 @@ void Eraser::perform(Task& task) {
     if (left.entries == 0) return;
     std::lock_guard lock(mutex_);
     remains_.push_back(
-        {task.url, detail::joinPath(staging_, name), left.entries, std::move(left.firstPaths)});
+        {task.url, PathRules::join(staging_, name), left.entries, std::move(left.firstPaths)});
 }
 
 }  // namespace quenwick

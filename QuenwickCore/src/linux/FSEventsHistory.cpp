@@ -1,4 +1,5 @@
 #include "QuenwickCore/FSEventsHistory.h"
+#include "QuenwickCore/PathRules.h"
 
 #include <algorithm>
 #include <climits>
@@ -14,15 +15,8 @@ namespace {
 using detail::ChangeCollector;
 namespace Flags = detail::JournalFlags;
 
-bool isUnder(std::string_view path, std::string_view root) {
-    if (root == "/") return !path.empty() && path[0] == '/';
-    return path == root ||
-           (path.size() > root.size() && path.starts_with(root) && path[root.size()] == '/');
-}
-
-bool overlaps(std::string_view a, std::string_view b) {
-    return isUnder(a, b) || isUnder(b, a);
-}
+using PathRules::overlaps;
+constexpr auto isUnder = PathRules::isAtOrBelow;
 
 uint32_t flagsFor(JournalRecord::Gap reason) {
     switch (reason) {
@@ -98,9 +92,8 @@ void replay(const ChangeJournal& journal, const std::string& under, uint64_t sin
             flags.push_back(0);
         }
     }
-    char* journalReal = realpath(journal.directory().c_str(), nullptr);
-    const std::string journalDir = journalReal != nullptr ? journalReal : journal.directory();
-    free(journalReal);
+    const std::string journalDir =
+        PathRules::realPath(journal.directory()).value_or(journal.directory());
     if (isUnder(journalDir, under)) {
         paths.push_back(journalDir);
         flags.push_back(0);
@@ -125,11 +118,7 @@ uint64_t currentEventID() {
 
 ChangeSet changedDirectories(const std::string& under, uint64_t since, double timeout) {
     // Reported paths are real paths: compare against the folder's real path.
-    std::string real = under;
-    if (char* resolved = realpath(under.c_str(), nullptr)) {
-        real = resolved;
-        free(resolved);
-    }
+    const std::string real = PathRules::realPath(under).value_or(under);
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(std::max(0.0, std::min(timeout, 1e6))));

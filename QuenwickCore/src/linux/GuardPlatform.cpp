@@ -13,6 +13,7 @@
 
 #include "GuardPolicy.h"
 #include "QuenwickCore/DeletionGuard.h"
+#include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/UserFolders.h"
 
 namespace quenwick {
@@ -110,7 +111,7 @@ std::optional<std::string> resolveDotDot(std::string_view path) {
         if (out.empty()) continue;
         struct stat st;
         if (lstat(out.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            auto real = realPath(out);
+            auto real = PathRules::realPath(out);
             if (!real) return std::nullopt;
             out = *real == "/" ? std::string() : *real;
         }
@@ -135,7 +136,8 @@ std::optional<std::string> GuardPolicy::sameAsProtected(const std::string& p) co
     // The target itself is what it is, link or not; the folders above it are followed.
     if (lstat(p.c_str(), &st) == 0)
         if (const auto* location = find(st)) return *location;
-    for (std::string folder = parentPath(p); folder != "/"; folder = parentPath(folder)) {
+    for (std::string folder(PathRules::parentOf(p)); folder != "/";
+         folder = std::string(PathRules::parentOf(folder))) {
         if (stat(folder.c_str(), &st) != 0) continue;
         if (const auto* location = find(st)) return *location + p.substr(folder.size());
     }

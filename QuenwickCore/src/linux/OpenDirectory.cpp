@@ -21,17 +21,19 @@ constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
 
 std::atomic<bool> openat2Missing{false};
 
+// The whole path in one call, or -1 with ENOSYS when the kernel has no openat2 (the caller then
+// walks the path itself).
 int openOne(int baseFd, const char* path) {
-    if (!openat2Missing.load(std::memory_order_relaxed)) {
+    {
         open_how how{};
         how.flags = static_cast<uint64_t>(kDirFlags);
-        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        // Beneath the base as well: a ".." in a path from a tree (a hostile snapshot's names)
+        // must not climb above the folder being scanned.
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
         const long fd = syscall(SYS_openat2, baseFd, path, &how, sizeof how);
-        if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
-        openat2Missing.store(true, std::memory_order_relaxed);
+        if (fd < 0 && errno == ENOSYS) openat2Missing.store(true, std::memory_order_relaxed);
+        return static_cast<int>(fd);
     }
-    // Without openat2 only the last component is protected; the walk below covers the rest.
-    return openat(baseFd, path, kDirFlags);
 }
 
 }  // namespace
@@ -52,6 +54,11 @@ int openDirectoryBeneath(int baseFd, std::string_view relative) {
         const std::string piece(relative.substr(pos, slash - pos));
         pos = slash + 1;
         if (piece.empty() || piece == ".") continue;
+        if (piece == "..") {
+            close(current);
+            errno = EXDEV;  // as openat2 answers a path that leaves the base
+            return -1;
+        }
         const int next = openat(current, piece.c_str(), kDirFlags);
         const int saved = errno;
         close(current);

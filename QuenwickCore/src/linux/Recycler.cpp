@@ -13,14 +13,13 @@
 
 #include "GuardPolicy.h"
 #include "PercentEncoding.h"
+#include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/UserFolders.h"
 #include "RemovalTarget.h"
 
 namespace quenwick {
 
-using detail::joinPath;
 using detail::PinnedItem;
-using detail::UniqueFd;
 
 namespace {
 
@@ -67,13 +66,13 @@ TrashOrError homeTrash() {
     UniqueFd data(dataFd);
     UniqueFd trash(openOrMakeFolder(dataFd, "Trash", true));
     if (!trash.valid()) return RemovalError::fromErrno(errno);
-    return openFilesAndInfo(trash.get(), joinPath(dataHome, "Trash"), {}, true);
+    return openFilesAndInfo(trash.get(), PathRules::join(dataHome, "Trash"), {}, true);
 }
 
 // The top folder of the file system holding the real folder path.
 std::string topFolderOf(std::string path) {
     while (path != "/" && !detail::isMountPoint(path))
-        path = detail::parentPath(path);
+        path = std::string(PathRules::parentOf(path));
     return path;
 }
 
@@ -91,8 +90,8 @@ TrashOrError volumeTrash(const std::string& topdir) {
         if (shared.valid()) {
             UniqueFd mine(openOrMakeFolder(shared.get(), uid.c_str(), false));
             if (mine.valid() && ownedFolder(mine.get())) {
-                auto trash =
-                    openFilesAndInfo(mine.get(), joinPath(topdir, ".Trash/" + uid), topdir, false);
+                auto trash = openFilesAndInfo(mine.get(), PathRules::join(topdir, ".Trash/" + uid),
+                                              topdir, false);
                 if (std::holds_alternative<Trash>(trash)) return trash;
             }
         }
@@ -101,7 +100,7 @@ TrashOrError volumeTrash(const std::string& topdir) {
     UniqueFd mine(openOrMakeFolder(topFd, name.c_str(), false));
     if (!mine.valid()) return RemovalError::fromErrno(errno);
     if (!ownedFolder(mine.get())) return RemovalError::fromErrno(EACCES);
-    return openFilesAndInfo(mine.get(), joinPath(topdir, name), topdir, false);
+    return openFilesAndInfo(mine.get(), PathRules::join(topdir, name), topdir, false);
 }
 
 TrashOrError trashFor(const PinnedItem& item) {
@@ -231,7 +230,7 @@ RecycleOutcome recycleOne(const GuardedRemoval& removal) {
     }
     const auto& trash = std::get<Trash>(trashOrError);
 
-    const std::string realPath = joinPath(item.realParent, item.name);
+    const std::string realPath = PathRules::join(item.realParent, item.name);
     std::string recorded = realPath;
     if (!trash.topdir.empty())
         recorded =

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "GuardPolicy.h"
+#include "QuenwickCore/PathRules.h"
 
 namespace quenwick {
 
@@ -28,22 +29,6 @@ RemovalError RemovalError::failed(int code, std::string message) {
 }
 
 namespace detail {
-
-UniqueFd::~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-    return folder == "/" ? "/" + name : folder + "/" + name;
-}
 
 std::string pathOfDescriptor(int fd) {
     std::string buffer(4096, '\0');
@@ -102,17 +87,18 @@ std::optional<std::string> mountBelow(const std::string& folder) {
             }
             point += escaped[i];
         }
-        if (point.size() > folder.size() && hasPrefixFolder(point, folder)) return point;
+        if (point.size() > folder.size() && PathRules::isAtOrBelow(point, folder)) return point;
     }
     return std::nullopt;
 }
 
 bool isMountPoint(const std::string& path) {
     if (path == "/") return true;
-    const int fd = ::open(parentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(std::string(PathRules::parentOf(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
     UniqueFd parent(fd);
-    return isMountRootAt(parent.get(), lastComponent(path));
+    return isMountRootAt(parent.get(), std::string(PathRules::lastComponent(path)));
 }
 
 std::variant<PinnedItem, RemovalError> pinForRemoval(const GuardedRemoval& removal) {
@@ -120,13 +106,14 @@ std::variant<PinnedItem, RemovalError> pinForRemoval(const GuardedRemoval& remov
     if (const auto* reason = verdict.blockedReason()) return RemovalError::blocked(*reason);
     const std::string& path = removal.path();
     PinnedItem item;
-    item.name = lastComponent(path);
-    const int fd = ::open(parentPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    item.name = PathRules::lastComponent(path);
+    const int fd =
+        ::open(std::string(PathRules::parentOf(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return RemovalError::fromErrno(errno == ENOTDIR ? ENOENT : errno);
     item.parent = std::make_shared<UniqueFd>(fd);
     item.realParent = pathOfDescriptor(fd);
     if (item.realParent.empty()) return RemovalError::fromErrno(ENOENT);
-    const auto real = removal.recheckAt(joinPath(item.realParent, item.name));
+    const auto real = removal.recheckAt(PathRules::join(item.realParent, item.name));
     if (const auto* reason = real.blockedReason()) return RemovalError::blocked(*reason);
     if (fstatat(fd, item.name.c_str(), &item.status, AT_SYMLINK_NOFOLLOW) != 0)
         return RemovalError::fromErrno(errno);
@@ -134,7 +121,7 @@ std::variant<PinnedItem, RemovalError> pinForRemoval(const GuardedRemoval& remov
         return RemovalError::blocked("A whole volume can't be moved to the Trash");
     // Moving a folder takes the mounts inside it along, and deleting cannot enter them.
     if (S_ISDIR(item.status.st_mode))
-        if (auto mount = mountBelow(joinPath(item.realParent, item.name)))
+        if (auto mount = mountBelow(PathRules::join(item.realParent, item.name)))
             return RemovalError::blocked("Holds a mounted volume at " + *mount +
                                          " — unmount it first");
     return item;

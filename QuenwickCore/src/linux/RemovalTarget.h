@@ -10,32 +10,10 @@
 
 #include "QuenwickCore/GuardVerdict.h"
 #include "QuenwickCore/RemovalError.h"
+#include "QuenwickCore/UniqueFd.h"
 
 // What the Trash mover and the eraser share: the moment just before a removal touches the disk.
 namespace quenwick::detail {
-
-// An owned file descriptor.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd();
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 // The item of a removal, bound to the folder that holds it. The guard was asked again for the path
 // and for the folder's real place as the open descriptor sees it, so a folder swapped for a link
@@ -66,8 +44,5 @@ struct RemovalOrder {
     std::vector<size_t> firstOf;
 };
 [[nodiscard]] RemovalOrder removalOrder(const std::vector<GuardedRemoval>& removals);
-
-// "/" + name joined to folder without doubling the slash.
-[[nodiscard]] std::string joinPath(const std::string& folder, const std::string& name);
 
 }  // namespace quenwick::detail

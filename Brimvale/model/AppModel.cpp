@@ -5,9 +5,12 @@
 #include <QQmlEngine>
 #include <QThread>
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "QuenwickCore/ByteFormat.h"
+#include "QuenwickCore/DesktopNotifications.h"
 #include "QuenwickCore/DiskScanner.h"
 #include "QuenwickCore/FullDiskAccess.h"
 #include "model/BreadcrumbModel.h"
@@ -29,8 +32,11 @@ AppModel::Services AppModel::Services::current() {
 AppModel::Services AppModel::Services::forEnvironment(AppEnvironment env) {
     auto eraser = std::make_shared<quenwick::Eraser>(env.cacheHome + "/Brimvale/Erasing");
     quenwick::TrashLedger ledger(env.dataHome + "/Brimvale/trash-ledger.json");
-    return Services{std::move(env), [] { return quenwick::DeletionGuard::live(); },
-                    std::move(eraser), std::move(ledger)};
+    return Services{std::move(env),
+                    [] { return quenwick::DeletionGuard::live(); },
+                    std::move(eraser),
+                    std::move(ledger),
+                    {}};
 }
 
 AppModel::AppModel(Services services, QObject* parent)
@@ -39,7 +45,9 @@ AppModel::AppModel(Services services, QObject* parent)
       guardian_(std::move(services.guardian)),
       eraser_(std::move(services.eraser)),
       ledger_(std::move(services.ledger)),
-      storageCategories_(StorageSummary::categories(env_)) {
+      storageCategories_(StorageSummary::categories(env_)),
+      settings_(env_.configHome),
+      notificationBus_(std::move(services.notificationBus)) {
     serial_.setMaxThreadCount(1);
     staging_.setMaxThreadCount(1);
     pool_.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
@@ -78,6 +86,9 @@ AppModel::AppModel(Services services, QObject* parent)
 
 AppModel::~AppModel() {
     stopping_ = true;
+    if (control_) control_->cancel();
+    mountWatch_.reset();
+    if (mountInfoFd_ >= 0) ::close(mountInfoFd_);
     {
         std::lock_guard lock(measuringMutex_);
         for (const auto& weak : measuring_)
@@ -213,6 +224,26 @@ void AppModel::setRemoving(bool removing) {
     assign(removing_, removing, &AppModel::removingChanged);
 }
 
+std::shared_ptr<const FileTree> AppModel::lendTree() const {
+    if (!tree_) return nullptr;
+    struct Lease {
+        std::shared_ptr<FileTree> tree;
+        std::shared_ptr<int> token;
+    };
+    auto lease = std::make_shared<Lease>(Lease{tree_, readerToken_});
+    return std::shared_ptr<const FileTree>(lease, lease->tree.get());
+}
+
+FileTree& AppModel::writableTree() {
+    // Copy on write: a lent tree stays exactly as its readers were given it. The copy keeps the
+    // node numbers, so the focus, the lists and the segments stay valid.
+    if (readerToken_.use_count() > 1) {
+        tree_ = tree_->clone();
+        readerToken_ = std::make_shared<int>(0);
+    }
+    return *tree_;
+}
+
 void AppModel::installTree(std::shared_ptr<FileTree> tree, OptionalVolume volume) {
     Node focus = FileTree::root;
     if (tree_ && tree && focus_ != FileTree::root && focus_ < tree_->count()) {
@@ -220,6 +251,7 @@ void AppModel::installTree(std::shared_ptr<FileTree> tree, OptionalVolume volume
         if (again && tree->isDirectory(*again)) focus = *again;
     }
     tree_ = std::move(tree);
+    readerToken_ = std::make_shared<int>(0);
     ++treeGeneration_;
     // A hovered node of the old tree would name another item in the new one.
     setHovered(std::nullopt);

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QThreadPool>
+#include <QTimer>
 #include <QUuid>
 #include <QVariant>
 
@@ -10,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,13 +23,17 @@
 #include "QuenwickCore/DeletionGuard.h"
 #include "QuenwickCore/Eraser.h"
 #include "QuenwickCore/FileTree.h"
+#include "QuenwickCore/Growth.h"
+#include "QuenwickCore/ScanControl.h"
 #include "QuenwickCore/ScanOptions.h"
+#include "QuenwickCore/TideAlert.h"
 #include "QuenwickCore/TideSummary.h"
 #include "QuenwickCore/TrashLedger.h"
 #include "QuenwickCore/VolumeInfo.h"
 #include "RingKit/RingMorph.h"
 #include "RingKit/RingSegment.h"
 #include "Shoreline/ShorelineCategory.h"
+#include "lifecycle/AppSettings.h"
 #include "model/AppEnums.h"
 #include "model/AppEnvironment.h"
 #include "model/BreadcrumbModel.h"
@@ -40,8 +47,9 @@
 #include "model/TrashResult.h"
 
 namespace quenwick {
+class DesktopNotifications;
 class DiskScanner;
-}
+}  // namespace quenwick
 
 // AppModel: the one owner of the app's state (the tree on screen, the ring laid out from it, the
 // focus, the Cleanup List, the suggestions, the history, the trash ledger and the notice) and the
@@ -117,6 +125,8 @@ public:
         std::function<quenwick::DeletionGuard()> guardian;
         std::shared_ptr<quenwick::Eraser> eraser;
         quenwick::TrashLedger ledger;
+        // Where notifications go: empty for the session bus, else a bus address (tests).
+        std::string notificationBus;
 
         [[nodiscard]] static Services current();
         // The current user's guard and ledger, an eraser staging into env's cache folder.
@@ -292,6 +302,75 @@ signals:
     void backgroundSettled();
 
 private:
+    // Scans, catch-ups and what follows an accepted tree (orchestration).
+public:
+    // How the tree on screen was obtained, for scripts that measure start-up.
+    enum class LoadPath { none, snapshot, incremental, fullScan };
+    // The watch loop's periods; tests shorten them.
+    struct WatchPeriods {
+        std::chrono::milliseconds tick{std::chrono::seconds(300)};
+        std::chrono::seconds catchUpAge{21600};
+    };
+    static constexpr std::chrono::milliseconds progressInterval{100};
+
+    // Called once after launch: resumes interrupted erasing and loads the target.
+    void start();
+    // Restores the target's snapshot and catches it up in the background; without a usable one,
+    // a full scan when not quiet, else nothing.
+    void load(const ScanTarget& target, bool quiet);
+    // Scans the target from scratch.
+    void fullScan(const ScanTarget& target);
+    // What the toolbar's target choice, Rescan and Stop do.
+    void choose(const ScanTarget& target);
+    Q_INVOKABLE void rescan();
+    Q_INVOKABLE void stopScan();
+    // The snapshot file of a target: $XDG_DATA_HOME/Brimvale/Snapshots/<root>.qws.
+    [[nodiscard]] std::string snapshotURL(const ScanTarget& target) const;
+    void refreshFullDiskAccess();
+    void analyzeShoreline();
+    void recordHistory();
+    void evaluateAlerts(bool historyBased);
+    // Starts the watch loop and the unmount watch; once.
+    void startTideWatch();
+    void startTideWatch(WatchPeriods periods);
+    LoadPath lastLoadPath() const { return lastLoadPath_; }
+    AppSettings& settings() { return settings_; }
+
+    // Lifecycle.
+    void show(AppSection section);
+    // Posts one alert unless its kind was posted in the last 24 hours; an alert no server
+    // answered is not counted.
+    void post(const quenwick::TideAlert& alert);
+    // The section a click on a notification opens: "shoreline" the suggestions, else history.
+    [[nodiscard]] static AppSection sectionForNotification(const std::string& section);
+    void showTourStep(int index);
+    void endTour();
+    static constexpr int tourSteps = 7;
+    [[nodiscard]] std::vector<quenwick::Growth> growth(int days) const;
+
+signals:
+    // A posted alert was answered by the desktop (or nobody answered): tests wait for it.
+    void alertSettled(const QString& kind, bool answered);
+    // A load or scan came back: applied, or dropped because the user moved on.
+    void scanSettled(bool applied);
+    // The mount table changed and the startup volume was read again.
+    void mountsChanged();
+
+private:
+    using ControlPtr = std::shared_ptr<quenwick::ScanControl>;
+    // A tree scanned or caught up in the background, with the volume holding its root.
+    struct Finished;
+    void finish(Finished finished);
+    ControlPtr beginScan();
+    void pollProgress();
+    void watchTick();
+    void watchMounts();
+    // The tree for a reader on another thread: while any such reader lives, a change to the tree
+    // on screen goes to a copy, so readers never see a tree change under them.
+    std::shared_ptr<const quenwick::FileTree> lendTree() const;
+    quenwick::FileTree& writableTree();
+    void onNotificationAction(uint32_t id);
+
     // Benchmarks reach the steps below the asynchronous operations through it.
     friend struct AppModelProbe;
 
@@ -392,6 +471,21 @@ private:
     std::atomic<bool> stopping_{false};
     std::mutex measuringMutex_;
     std::vector<std::weak_ptr<quenwick::DiskScanner>> measuring_;
+
+    AppSettings settings_;
+    std::string notificationBus_;
+    std::unique_ptr<quenwick::DesktopNotifications> notifications_;
+    std::map<uint32_t, std::string> notificationSections_;
+    std::set<std::string> alertsInFlight_;
+    ControlPtr control_;
+    std::chrono::steady_clock::time_point scanStarted_{};
+    QTimer progressTimer_;
+    QTimer watchTimer_;
+    WatchPeriods watchPeriods_;
+    std::unique_ptr<QSocketNotifier> mountWatch_;
+    int mountInfoFd_ = -1;
+    LoadPath lastLoadPath_ = LoadPath::none;
+    std::shared_ptr<int> readerToken_ = std::make_shared<int>(0);
 };
 
 }  // namespace brimvale

@@ -167,7 +167,7 @@ void AppModel::removeFromView(const std::vector<StagedItem>& items, TrashResult&
         // A tree that replaced the one the removal started from is left alone: it may hold
         // another item under the same path.
         if (sameTree && tree_) {
-            if (const auto node = tree_->nodeAtPath(item.path)) tree_->remove(*node);
+            if (const auto node = tree_->nodeAtPath(item.path)) writableTree().remove(*node);
         }
     }
     auto goneWith = [&](const std::string& path) {

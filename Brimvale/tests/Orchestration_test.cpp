@@ -230,3 +230,42 @@ TEST(AppSettingsTest, DefaultsAndWrongTypes) {
 
 }  // namespace
 }  // namespace brimvale::testing
+
+namespace brimvale::testing {
+namespace {
+
+TEST_F(OrchestrationTest, RemovalDuringAnalysisChangesACopyAndTheAnalysisIsRedone) {
+    // Large twins keep the duplicate finder hashing for a while.
+    ASSERT_TRUE(makeDirs(home + "/Movies"));
+    for (const char* name : {"/Movies/a.bin", "/Movies/b.bin", "/Movies/c.bin", "/Movies/d.bin"})
+        ASSERT_TRUE(quenwick::testing::writeFileOfSize(home + name, 90u << 20));
+    auto model = makeModel();
+    stageAndWait(*model, work + "/top.txt");
+    ASSERT_TRUE(model->isStaged(work + "/top.txt"));
+    ASSERT_TRUE(chooseAndWait(*model, ScanTarget::home()));
+    ASSERT_EQ(model->shorelinePhase(), ShorelinePhase::analyzing);
+    const auto analysed = model->tree();
+    const auto node = *analysed->nodeAtPath(work + "/top.txt");
+
+    const auto result = removeAndWait(*model, false);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(model->shorelinePhase(), ShorelinePhase::analyzing) << "analysis ended too soon";
+    // The analysis still reads the tree it was given, exactly as it was.
+    EXPECT_FALSE(analysed->flags(node).contains(quenwick::NodeFlags::dead));
+    ASSERT_NE(model->tree(), analysed);
+    EXPECT_EQ(model->tree()->count(), analysed->count());
+    EXPECT_TRUE(model->tree()->flags(node).contains(quenwick::NodeFlags::dead));
+
+    ASSERT_TRUE(waitFor([&] { return model->shorelinePhase() == ShorelinePhase::ready; },
+                        std::chrono::seconds(30)));
+    bool twins = false;
+    for (const auto& c : model->shoreline())
+        for (const auto& f : c.findings) {
+            EXPECT_NE(f.path, work + "/top.txt");
+            twins = twins || f.path.find("/Movies/") != std::string::npos;
+        }
+    EXPECT_TRUE(twins);
+}
+
+}  // namespace
+}  // namespace brimvale::testing

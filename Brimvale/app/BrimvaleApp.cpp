@@ -1,15 +1,20 @@
 #include "app/BrimvaleApp.h"
 
+#include <sys/stat.h>
+
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QUrl>
 
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/LaunchOptions.h"
+#include "app/QuitWhenReady.h"
 #include "model/AppModel.h"
 #include "platform/DesktopAppearance.h"
 #include "ring/RingItem.h"
@@ -18,6 +23,8 @@
 namespace brimvale {
 
 int BrimvaleApp::run(int argc, char** argv) {
+    QElapsedTimer launched;
+    launched.start();
     const LaunchOptions options = LaunchOptions::parse(std::vector<std::string>(argv, argv + argc));
     switch (options.action) {
         case LaunchOptions::Action::printVersion:
@@ -29,6 +36,10 @@ int BrimvaleApp::run(int argc, char** argv) {
         case LaunchOptions::Action::run:
             break;
     }
+    if (!options.error.empty()) {
+        std::cerr << "brimvale: " << options.error << "\n";
+        return 2;
+    }
 
     QGuiApplication app(argc, argv);
     QGuiApplication::setOrganizationName("Brimvale");
@@ -37,15 +48,35 @@ int BrimvaleApp::run(int argc, char** argv) {
     AppModel::registerQmlTypes();
     RingItem::registerQmlType();
     RingSampling::applyToDefaultFormat();
-    DesktopAppearance appearance;
+    AppModel& model = AppModel::shared();
 
+    if (options.quitWhenReady) {
+        if (!options.target.empty()) {
+            char* real = realpath(options.target.c_str(), nullptr);
+            struct stat st;
+            if (real == nullptr || stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) {
+                free(real);
+                std::cerr << "brimvale: " << options.target << " is not a folder\n";
+                return 2;
+            }
+            model.setTarget(ScanTarget::folder(real));
+            free(real);
+        }
+        QuitWhenReady::arm(model, launched);
+        model.start();
+        return app.exec();
+    }
+
+    DesktopAppearance appearance;
     QQmlApplicationEngine engine;
     engine.rootContext()->setContextProperty("appearance", &appearance);
-    engine.rootContext()->setContextProperty("appModel", &AppModel::shared());
+    engine.rootContext()->setContextProperty("appModel", &model);
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
         [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
     engine.load(QUrl("qrc:/qml/Main.qml"));
+    model.start();
+    model.startTideWatch();
     return app.exec();
 }
 

@@ -17,7 +17,18 @@ LaunchOptions LaunchOptions::parse(const std::vector<std::string>& arguments) {
             return options;
         }
         if (a == "-BrimvaleDemo") options.demo = true;
+        if (a == "--autostart") options.autostart = true;
+        if (a == "--quit-when-ready") options.quitWhenReady = true;
+        if (a == "--target") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+                options.error = "--target needs a folder";
+                return options;
+            }
+            options.target = arguments[++i];
+        }
     }
+    if (!options.target.empty() && !options.quitWhenReady)
+        options.error = "--target goes with --quit-when-ready";
     return options;
 }
 

@@ -13,6 +13,13 @@ struct LaunchOptions {
 
     Action action = Action::run;
     bool demo = false;  // -BrimvaleDemo: the fictional machine's data instead of real scans
+    // --autostart: started by the desktop's login autostart entry.
+    bool autostart = false;
+    // --quit-when-ready [--target PATH]: runs the start-up without a window, prints how it went
+    // as one JSON line and quits (for measuring and scripts).
+    bool quitWhenReady = false;
+    std::string target;  // a folder to load instead of the usual target; empty for that one
+    std::string error;   // set when the arguments make no sense; the app then exits with it
 
     [[nodiscard]] static LaunchOptions parse(const std::vector<std::string>& arguments);
 

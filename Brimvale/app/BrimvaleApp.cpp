@@ -15,6 +15,8 @@
 
 #include "app/LaunchOptions.h"
 #include "app/QuitWhenReady.h"
+#include "lifecycle/SingleInstance.h"
+#include "lifecycle/TrayWatch.h"
 #include "model/AppModel.h"
 #include "platform/DesktopAppearance.h"
 #include "ring/RingItem.h"
@@ -66,6 +68,29 @@ int BrimvaleApp::run(int argc, char** argv) {
         model.start();
         return app.exec();
     }
+
+    // Only one Brimvale per session: a second launch brings the first one forward and exits.
+    SingleInstance instance;
+    if (instance.claim() == SingleInstance::Role::secondary) {
+        int status = 0;
+        instance.activateOwner([&status](bool answered) {
+            status = answered ? 0 : 1;
+            QCoreApplication::quit();
+        });
+        app.exec();
+        return status;
+    }
+    QObject::connect(&instance, &SingleInstance::activated, &model,
+                     [&model] { model.show(AppSection::explorer); });
+
+    // Without a tray to live on, closing the last window quits.
+    TrayWatch tray;
+    auto quitRule = [&model, &tray] {
+        QGuiApplication::setQuitOnLastWindowClosed(TrayWatch::shouldQuitOnLastWindowClosed(
+            model.settings().showMenuBar(), tray.available()));
+    };
+    quitRule();
+    QObject::connect(&tray, &TrayWatch::availableChanged, &model, quitRule);
 
     DesktopAppearance appearance;
     QQmlApplicationEngine engine;

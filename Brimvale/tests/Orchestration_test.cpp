@@ -267,5 +267,25 @@ TEST_F(OrchestrationTest, RemovalDuringAnalysisChangesACopyAndTheAnalysisIsRedon
     EXPECT_TRUE(twins);
 }
 
+TEST_F(OrchestrationTest, WatchLoopCatchesUpQuietlyOnlyOnceTheTreeIsOld) {
+    Recorder recorder({work});
+    auto model = makeModel();
+    ASSERT_TRUE(chooseAndWait(*model, ScanTarget::folder(work)));
+    ASSERT_TRUE(writeFile(work + "/a/later.txt", "later"));
+    const auto shown = model->tree();
+    QSignalSpy phases(model.get(), &AppModel::phaseChanged);
+    model->startTideWatch({std::chrono::milliseconds(30), std::chrono::seconds(3600)});
+    QTest::qWait(300);
+    EXPECT_EQ(model->tree(), shown);
+
+    model->setLastRefresh(std::chrono::system_clock::now() - std::chrono::hours(7));
+    ASSERT_TRUE(waitFor([&] { return model->tree() != shown; }));
+    EXPECT_TRUE(model->tree()->nodeAtPath(work + "/a/later.txt"));
+    EXPECT_EQ(model->lastLoadPath(), Path::incremental);
+    // Quiet: the phase never left ready on the way.
+    EXPECT_EQ(phases.count(), 0);
+    EXPECT_GT(model->lastRefresh(), std::chrono::system_clock::now() - std::chrono::minutes(1));
+}
+
 }  // namespace
 }  // namespace brimvale::testing

@@ -15,6 +15,7 @@
 
 #include "app/LaunchOptions.h"
 #include "app/QuitWhenReady.h"
+#include "lifecycle/Migration.h"
 #include "lifecycle/SingleInstance.h"
 #include "lifecycle/TrayWatch.h"
 #include "model/AppModel.h"
@@ -50,6 +51,10 @@ int BrimvaleApp::run(int argc, char** argv) {
     AppModel::registerQmlTypes();
     RingItem::registerQmlType();
     RingSampling::applyToDefaultFormat();
+    {
+        const AppEnvironment env = AppEnvironment::current();
+        Migration::fromQuenwick(env.dataHome, env.configHome);
+    }
     AppModel& model = AppModel::shared();
 
     if (options.quitWhenReady) {

@@ -1,5 +1,6 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVariantMap>
@@ -13,6 +14,7 @@
 #include "PrivateSessionBus.h"
 #include "QuenwickCore/Preferences.h"
 #include "lifecycle/LoginItem.h"
+#include "lifecycle/Migration.h"
 #include "lifecycle/SingleInstance.h"
 #include "lifecycle/TrayWatch.h"
 
@@ -57,6 +59,9 @@ private:
 };
 
 namespace {
+
+using quenwick::testing::makeDirs;
+using quenwick::testing::writeFile;
 
 class LifecycleTest : public AppTest {
 protected:
@@ -211,6 +216,32 @@ TEST_F(LifecycleTest, LoginItemFailureIsReportedAndLogged) {
     const std::string logged = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(error);
     EXPECT_EQ(logged.rfind("Brimvale login item: ", 0), 0u) << logged;
+}
+
+TEST_F(LifecycleTest, DataAndSettingsOfTheEarlierNameMoveOverOnce) {
+    ASSERT_TRUE(makeDirs(data + "/Quenwick/History"));
+    ASSERT_TRUE(writeFile(data + "/Quenwick/History/2026-01-01.json", "{}"));
+    ASSERT_TRUE(makeDirs(config + "/Quenwick"));
+    {
+        QSettings old(QString::fromStdString(config + "/Quenwick/Quenwick.conf"),
+                      QSettings::IniFormat);
+        old.setValue("alertLowSpace", false);
+        old.setValue("showMenuBar", 7);
+        old.setValue("itemCount:/home/ann", 1234);
+        old.setValue("unrelated", true);
+    }
+    ASSERT_TRUE(Migration::fromQuenwick(data, config));
+    EXPECT_TRUE(exists(data + "/Brimvale/History/2026-01-01.json"));
+    AppSettings settings(config);
+    EXPECT_FALSE(settings.alertEnabled(quenwick::TideAlert::lowSpace(1)));
+    EXPECT_TRUE(settings.showMenuBar());
+    EXPECT_EQ(settings.itemCount("/home/ann"), 1234);
+    EXPECT_FALSE(settings.flag("unrelated", false));
+
+    // Once Brimvale's folder exists nothing is copied again.
+    ASSERT_TRUE(writeFile(data + "/Quenwick/History/2026-01-02.json", "{}"));
+    EXPECT_FALSE(Migration::fromQuenwick(data, config));
+    EXPECT_FALSE(exists(data + "/Brimvale/History/2026-01-02.json"));
 }
 
 }  // namespace

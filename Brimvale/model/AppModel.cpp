@@ -17,6 +17,7 @@
 #include "model/CleanupListModel.h"
 #include "model/ItemListModel.h"
 #include "model/SuggestionsModel.h"
+#include "orchestration/AppJournalRecorder.h"
 
 namespace brimvale {
 

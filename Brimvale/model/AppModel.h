@@ -72,6 +72,8 @@ using OptionalProgress = std::optional<quenwick::ScanProgress>;
 using OptionalKind = std::optional<ringkit::RingSegment::Kind>;
 using LedgerState = quenwick::TrashLedger::State;
 
+class AppJournalRecorder;
+
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(brimvale::AppSection section READ section WRITE setSection NOTIFY sectionChanged)
@@ -486,6 +488,7 @@ private:
     int mountInfoFd_ = -1;
     LoadPath lastLoadPath_ = LoadPath::none;
     std::shared_ptr<int> readerToken_ = std::make_shared<int>(0);
+    std::unique_ptr<AppJournalRecorder> journal_;
 };
 
 }  // namespace brimvale

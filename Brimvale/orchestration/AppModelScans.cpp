@@ -14,6 +14,7 @@
 #include "Shoreline/Shoreline.h"
 #include "Shoreline/ShorelineContext.h"
 #include "model/AppModel.h"
+#include "orchestration/AppJournalRecorder.h"
 #include "orchestration/SnapshotCatchUp.h"
 
 namespace brimvale {
@@ -171,6 +172,7 @@ void AppModel::finish(Finished f) {
     installTree(std::move(f.tree), f.volume);
     lastRefresh_ = std::chrono::system_clock::now();
     if (f.complete) settings_.setItemCount(target_.rootPath(env_.home), tree_->count());
+    if (journal_) journal_->cover(target_.rootPath(env_.home));
     recordHistory();
     analyzeShoreline();
     emit scanSettled(true);

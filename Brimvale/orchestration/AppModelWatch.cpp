@@ -6,6 +6,7 @@
 
 #include "QuenwickCore/TideHistory.h"
 #include "model/AppModel.h"
+#include "orchestration/AppJournalRecorder.h"
 
 namespace brimvale {
 
@@ -28,6 +29,9 @@ void AppModel::startTideWatch(WatchPeriods periods) {
     connect(&watchTimer_, &QTimer::timeout, this, &AppModel::watchTick, Qt::UniqueConnection);
     watchTimer_.start(watchPeriods_.tick);
     watchMounts();
+    // From now on the app records the changes below the roots it shows (unless a service does).
+    journal_ = std::make_unique<AppJournalRecorder>();
+    if (tree_) journal_->cover(target_.rootPath(env_.home));
 }
 
 void AppModel::watchTick() {

@@ -7,9 +7,11 @@
 #include <thread>
 
 #include "AppTestFixture.h"
+#include "QuenwickCore/ChangeJournal.h"
 #include "QuenwickCore/JournalRecorder.h"
 #include "QuenwickCore/Snapshot.h"
 #include "lifecycle/AppSettings.h"
+#include "orchestration/AppJournalRecorder.h"
 
 namespace brimvale::testing {
 namespace {
@@ -285,6 +287,36 @@ TEST_F(OrchestrationTest, WatchLoopCatchesUpQuietlyOnlyOnceTheTreeIsOld) {
     // Quiet: the phase never left ready on the way.
     EXPECT_EQ(phases.count(), 0);
     EXPECT_GT(model->lastRefresh(), std::chrono::system_clock::now() - std::chrono::minutes(1));
+}
+
+TEST_F(OrchestrationTest, AppRecordsTheJournalItselfUnlessAServiceDoes) {
+    const quenwick::ChangeJournal journal(quenwick::ChangeJournal::defaultDirectory());
+    {
+        AppJournalRecorder own;
+        own.cover(work);
+        ASSERT_TRUE(waitFor([&] { return own.state() == AppJournalRecorder::State::recording; }));
+        EXPECT_TRUE(journal.recorderRunning());
+        EXPECT_EQ(own.roots(), std::set<std::string>{work});
+        own.cover(home + "/elsewhere-not-yet");
+        ASSERT_TRUE(makeDirs(home + "/elsewhere-not-yet"));
+        own.cover(home);
+        ASSERT_TRUE(waitFor([&] {
+            return own.roots().count(home) == 1 &&
+                   own.state() == AppJournalRecorder::State::recording;
+        }));
+    }
+    // Quitting ends the recording cleanly.
+    EXPECT_FALSE(journal.recorderRunning());
+    const uint64_t last = journal.lastPosition();
+    ASSERT_GT(last, 1u);
+    const auto replay = journal.readSince(last - 1);
+    ASSERT_FALSE(replay.records.empty());
+    EXPECT_EQ(replay.records.back().kind, quenwick::JournalRecord::Kind::stop);
+
+    Recorder service({work});
+    AppJournalRecorder app;
+    app.cover(work);
+    ASSERT_TRUE(waitFor([&] { return app.state() == AppJournalRecorder::State::leftToService; }));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "QuenwickCore/Preferences.h"
 #include "QuenwickCore/TideAlerts.h"
 #include "QuenwickCore/TideHistory.h"
+#include "QuenwickCore/TideSummary.h"
 #include "model/AppModel.h"
 
 namespace brimvale {

@@ -10,6 +10,7 @@
 #include "QuenwickCore/Snapshot.h"
 #include "QuenwickCore/TideAlerts.h"
 #include "QuenwickCore/TideHistory.h"
+#include "QuenwickCore/TideSummary.h"
 #include "Shoreline/RunningApps.h"
 #include "Shoreline/Shoreline.h"
 #include "Shoreline/ShorelineContext.h"
@@ -23,10 +24,6 @@ using quenwick::FileTree;
 using quenwick::VolumeInfo;
 
 namespace {
-double secondsSince1970() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 std::shared_ptr<quenwick::DiskScanner> scannerFor(const std::string& root) {
     return std::make_shared<quenwick::DiskScanner>(quenwick::ScanOptions::forVolume(root),
@@ -139,7 +136,8 @@ void AppModel::fullScan(const ScanTarget& target) {
             // A partial tree is shown but never saved: a catch-up from it would miss what the
             // scan never reached.
             if (complete)
-                (void)quenwick::Snapshot::save(*tree, {root, secondsSince1970(), position}, url);
+                (void)quenwick::Snapshot::save(*tree,
+                                               {root, quenwick::TideSummary::now(), position}, url);
             return Finished{
                 target,  control, std::move(tree), VolumeInfo::containing(root), LoadPath::fullScan,
                 complete};
@@ -259,7 +257,7 @@ void AppModel::recordHistory() {
          store = quenwick::TideHistory(env_.dataHome + "/Brimvale/History")] {
             Recorded r;
             r.startup = VolumeInfo::containing("/");
-            const double now = secondsSince1970();
+            const double now = quenwick::TideSummary::now();
             (void)store.record(*tree, r.startup, now, home);
             r.history = store.load(now);
             return r;
@@ -274,7 +272,7 @@ void AppModel::recordHistory() {
 void AppModel::evaluateAlerts(bool historyBased) {
     if (!startupVolume_) return;
     const auto alerts = quenwick::TideAlerts::evaluate(
-        *startupVolume_, historyBased ? history_ : History{}, secondsSince1970());
+        *startupVolume_, historyBased ? history_ : History{}, quenwick::TideSummary::now());
     for (const auto& alert : alerts)
         if (settings_.alertEnabled(alert)) post(alert);
 }

@@ -4,15 +4,9 @@
 
 #include "QuenwickCore/FSEventsHistory.h"
 #include "QuenwickCore/Snapshot.h"
+#include "QuenwickCore/TideSummary.h"
 
 namespace brimvale {
-
-namespace {
-double secondsSince1970() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-}  // namespace
 
 CatchUp CatchUp::run(const std::string& root, const std::string& snapshotFile,
                      quenwick::DiskScanner& scanner, quenwick::ScanControl& control) {
@@ -36,7 +30,7 @@ CatchUp CatchUp::run(const std::string& root, const std::string& snapshotFile,
         scanner.rescan(*snapshot->tree, directories, &control);
         if (control.interrupted()) return CatchUp{Outcome::cancelled, nullptr};
     }
-    (void)quenwick::Snapshot::save(*snapshot->tree, {root, secondsSince1970(), position},
+    (void)quenwick::Snapshot::save(*snapshot->tree, {root, quenwick::TideSummary::now(), position},
                                    snapshotFile);
     result.outcome = directories.empty() ? Outcome::unchanged : Outcome::caughtUp;
     result.tree = std::move(snapshot->tree);

@@ -96,6 +96,13 @@ int BrimvaleApp::run(int argc, char** argv) {
     };
     quitRule();
     QObject::connect(&tray, &TrayWatch::availableChanged, &model, quitRule);
+    // Coming to the front: access may have been granted meanwhile, the Trash emptied elsewhere.
+    QObject::connect(&app, &QGuiApplication::applicationStateChanged, &model,
+                     [&model](Qt::ApplicationState state) {
+                         if (state != Qt::ApplicationActive) return;
+                         model.refreshFullDiskAccess();
+                         model.refreshTrashLedger();
+                     });
 
     DesktopAppearance appearance;
     QQmlApplicationEngine engine;

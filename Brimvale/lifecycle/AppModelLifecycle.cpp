@@ -1,5 +1,8 @@
 // The app's life as the model sees it: sections, the tour, alerts posted as desktop notifications
 // and their clicks, and the growth lists.
+#include <QCoreApplication>
+#include <QProcess>
+
 #include "QuenwickCore/DesktopNotifications.h"
 #include "QuenwickCore/Preferences.h"
 #include "QuenwickCore/TideAlerts.h"
@@ -72,6 +75,15 @@ void AppModel::post(const quenwick::TideAlert& alert) {
             if (posted.id) notificationSections_[*posted.id] = section;
             emit alertSettled(QString::fromStdString(kind), answered);
         });
+}
+
+bool AppModel::relaunch(const QString& program) {
+    // The shell waits, so this instance has given up the bus name before the next one claims it.
+    const bool started =
+        QProcess::startDetached("/bin/sh", {"-c", "sleep 0.6; exec \"$0\"", program});
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                              Qt::QueuedConnection);
+    return started;
 }
 
 void AppModel::onNotificationAction(uint32_t id) {

@@ -348,6 +348,9 @@ public:
     void showTourStep(int index);
     void endTour();
     static constexpr int tourSteps = 7;
+    // "Quit & Reopen": a shell starts this program again 0.6 s from now, and the app quits.
+    // program: this executable; false when the shell could not be started (the app quits anyway).
+    bool relaunch(const QString& program);
     [[nodiscard]] std::vector<quenwick::Growth> growth(int days) const;
 
 signals:

@@ -5,6 +5,8 @@
 #include <QTest>
 #include <QVariantMap>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -242,6 +244,18 @@ TEST_F(LifecycleTest, DataAndSettingsOfTheEarlierNameMoveOverOnce) {
     ASSERT_TRUE(writeFile(data + "/Quenwick/History/2026-01-02.json", "{}"));
     EXPECT_FALSE(Migration::fromQuenwick(data, config));
     EXPECT_FALSE(exists(data + "/Brimvale/History/2026-01-02.json"));
+}
+
+TEST_F(LifecycleTest, RelaunchStartsTheProgramAgainAfterTheAppHasQuit) {
+    const std::string marker = root / "started";
+    const std::string program = root / "program.sh";
+    ASSERT_TRUE(writeFile(program, "#!/bin/sh\necho again > '" + marker + "'\n"));
+    ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+    auto model = makeModel();
+    ASSERT_TRUE(model->relaunch(QString::fromStdString(program)));
+    // Not at once: the shell waits for this instance to be gone.
+    EXPECT_FALSE(exists(marker));
+    EXPECT_TRUE(waitFor([&] { return exists(marker); }, std::chrono::seconds(5)));
 }
 
 }  // namespace

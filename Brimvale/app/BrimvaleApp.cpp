@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include <QElapsedTimer>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QUrl>
@@ -44,7 +44,7 @@ int BrimvaleApp::run(int argc, char** argv) {
         return 2;
     }
 
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     QGuiApplication::setOrganizationName("Brimvale");
     QGuiApplication::setApplicationName("Brimvale");
     QGuiApplication::setApplicationVersion(BRIMVALE_VERSION);

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QQmlEngine>
+#include <QUrl>
 #include <QThread>
 
 #include <unistd.h>
@@ -114,6 +115,8 @@ void AppModel::registerQmlTypes() {
     qmlRegisterUncreatableType<BreadcrumbModel>("Brimvale", 1, 0, "BreadcrumbModel", "Read only");
     qmlRegisterUncreatableType<CleanupListModel>("Brimvale", 1, 0, "CleanupListModel", "Read only");
     qmlRegisterUncreatableType<SuggestionsModel>("Brimvale", 1, 0, "SuggestionsModel", "Read only");
+    // The views' colours and measures, one object for every window.
+    qmlRegisterSingletonType(QUrl("qrc:/qml/Theme.qml"), "Brimvale", 1, 0, "Theme");
     qRegisterMetaType<Notice>();
     qRegisterMetaType<StagedItem>();
     qRegisterMetaType<TrashResult>();

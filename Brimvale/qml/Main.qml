@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Window
+import Brimvale
 
 // The main window's frame; its panes arrive with the views.
 Window {
@@ -8,12 +9,18 @@ Window {
     height: 720
     visible: true
     title: "Brimvale"
-    color: appearance.dark ? "#1c1c22" : "#f6f6f9"
+    color: Theme.window
+
+    Binding {
+        target: Theme
+        property: "dark"
+        value: appearance.dark
+    }
 
     RingView {
         anchors.fill: parent
         model: appModel
-        dark: appearance.dark
+        dark: Theme.dark
         reducedMotion: appearance.reducedMotion
     }
 }

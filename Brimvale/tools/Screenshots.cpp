@@ -2,7 +2,7 @@
 // documentation and for looking at changes: ring-light.png and ring-dark.png, 1280 × 800, each
 // on the window's opaque background. Needs a display (the screenshots script brings Xvfb).
 #include <QDir>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QImage>
 #include <QPainter>
 #include <QQuickItem>
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", (h + "/.config").constData(), 1);
     setenv("QSG_RHI_BACKEND", "opengl", 0);
 
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     const QString outDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     if (!QDir().mkpath(outDir)) {
         std::fprintf(stderr, "cannot create %s\n", argv[1]);

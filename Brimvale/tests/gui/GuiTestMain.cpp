@@ -1,4 +1,4 @@
-#include <QGuiApplication>
+#include <QApplication>
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     unsetenv("QT_QPA_PLATFORM");
     quenwick::testing::TempDir session;
     brimvale::testing::pointHomeInto(session);
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     brimvale::AppModel::registerQmlTypes();
     brimvale::RingItem::registerQmlType();
     return RUN_ALL_TESTS();

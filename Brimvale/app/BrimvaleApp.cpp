@@ -2,8 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <QElapsedTimer>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QUrl>

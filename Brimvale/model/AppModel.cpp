@@ -3,8 +3,8 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QQmlEngine>
-#include <QUrl>
 #include <QThread>
+#include <QUrl>
 
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
 // brimvale-screenshots OUTDIR: pictures of the app's views made from a generated tree, for the
 // documentation and for looking at changes: ring-light.png and ring-dark.png, 1280 × 800, each
 // on the window's opaque background. Needs a display (the screenshots script brings Xvfb).
-#include <QDir>
 #include <QApplication>
+#include <QDir>
 #include <QImage>
 #include <QPainter>
 #include <QQuickItem>

@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-charts-dev qt6-shadertools-dev qt6-shader-baker qt6-svg-dev
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtquick-shapes
-  qml6-module-qtqml-workerscript qml6-module-qtcharts qml6-module-qtquick-dialogs
+  qml6-module-qtqml-workerscript qml6-module-qtcharts qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel
   qml6-module-qttest qt6-wayland
   xvfb xauth dbus dbus-x11 python3-dbus python3-gi util-linux btrfs-progs librsvg2-bin libglib2.0-bin gvfs
   hyperfine gdu ncdu

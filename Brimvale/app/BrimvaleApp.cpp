@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/LaunchOptions.h"
+#include "app/MainWindowSupport.h"
 #include "app/QuitWhenReady.h"
 #include "lifecycle/Migration.h"
 #include "lifecycle/SingleInstance.h"
@@ -108,6 +109,7 @@ int BrimvaleApp::run(int argc, char** argv) {
     QQmlApplicationEngine engine;
     engine.rootContext()->setContextProperty("appearance", &appearance);
     engine.rootContext()->setContextProperty("appModel", &model);
+    installMainWindow(engine, model);
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
         [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);

@@ -235,6 +235,10 @@ public:
     // explains why there is none) arrives a moment later.
     Q_INVOKABLE void stage(const QString& path);
     void stagePath(const std::string& path);
+    // Several paths at once (a drop from the file manager), judged in one batch.
+    void stagePaths(const std::vector<std::string>& paths);
+    // Stages a node of the tree on screen by its exact path (the ring's menu); never unstages.
+    Q_INVOKABLE void stageNode(quint32 node);
     Q_INVOKABLE void unstage(const QUuid& id);
     Q_INVOKABLE void toggleStaged(quint32 node);
     [[nodiscard]] bool isStaged(const std::string& path) const;

@@ -54,6 +54,19 @@ void AppModel::stagePath(const std::string& path) {
     stageRequests({requestFor(quenwick::DeletionGuard::normalise(path))}, std::nullopt);
 }
 
+void AppModel::stagePaths(const std::vector<std::string>& paths) {
+    std::vector<StageRequest> requests;
+    for (const auto& p : paths)
+        if (!p.empty() && p.front() == '/')
+            requests.push_back(requestFor(quenwick::DeletionGuard::normalise(p)));
+    if (!requests.empty()) stageRequests(std::move(requests), std::nullopt);
+}
+
+void AppModel::stageNode(quint32 node) {
+    if (!tree_ || node >= tree_->count()) return;
+    stageRequests({{tree_->path(node), tree_->size(node), nodeTitle(node), false}}, std::nullopt);
+}
+
 void AppModel::unstage(const QUuid& id) {
     StagedItems items = lowTide_;
     std::erase_if(items, [&](const StagedItem& i) { return i.id == id; });
@@ -69,7 +82,7 @@ void AppModel::toggleStaged(quint32 node) {
             return;
         }
     }
-    stageRequests({{p, tree_->size(node), nodeTitle(node), false}}, std::nullopt);
+    stageNode(node);
 }
 
 bool AppModel::coveredByList(const std::string& path, bool includePending) const {

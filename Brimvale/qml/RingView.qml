@@ -79,16 +79,16 @@ Item {
         }
         MenuItem {
             text: "Add to the Cleanup List"
-            onTriggered: view.model.stage(menu.path)
+            onTriggered: view.model.stageNode(menu.node)
         }
         MenuSeparator {}
         MenuItem {
             text: "Show in File Manager"
-            onTriggered: ring.reveal(menu.path)
+            onTriggered: desktop.revealNode(menu.node)
         }
         MenuItem {
             text: "Copy Path"
-            onTriggered: ring.copyPath(menu.path)
+            onTriggered: desktop.copyNodePath(menu.node)
         }
     }
 }

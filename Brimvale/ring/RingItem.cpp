@@ -1,11 +1,5 @@
 #include "ring/RingItem.h"
 
-#include <QClipboard>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
-#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QHoverEvent>
@@ -247,33 +241,6 @@ void RingItem::menuAt(const QPointF& point) {
     if (!kind.isNode() || !tree || kind.index >= tree->count()) return;
     emit contextMenuRequested(kind.index, QString::fromStdString(tree->path(kind.index)),
                               tree->isDirectory(kind.index), point);
-}
-
-void RingItem::reveal(const QString& path) const {
-    const QString folder = QFileInfo(path).absolutePath();
-    auto openFolder = [folder] { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        openFolder();
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
-                                                       "/org/freedesktop/FileManager1",
-                                                       "org.freedesktop.FileManager1", "ShowItems");
-    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 3000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [openFolder](QDBusPendingCallWatcher* w) {
-                         if (w->isError()) openFolder();
-                         w->deleteLater();
-                     });
-}
-
-void RingItem::copyPath(const QString& path) const {
-    if (QClipboard* clipboard = QGuiApplication::clipboard()) {
-        clipboard->clear();
-        clipboard->setText(path);
-    }
 }
 
 void RingItem::hoverMoveEvent(QHoverEvent* event) {

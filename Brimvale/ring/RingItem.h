@@ -55,10 +55,6 @@ public:
     Q_INVOKABLE QPointF toRing(const QPointF& point) const;
     // The model's segment under a point of the item, -1 for the centre or nothing.
     Q_INVOKABLE int segmentAt(const QPointF& point) const;
-    // Shows a file or folder selected in the desktop's file manager (its folder opened when no
-    // file manager answers); puts a path on the clipboard as plain text.
-    Q_INVOKABLE void reveal(const QString& path) const;
-    Q_INVOKABLE void copyPath(const QString& path) const;
     // True while a morph or the fullness easing runs.
     bool animating() const;
 

@@ -9,7 +9,7 @@
 namespace brimvale::SymbolIcons {
 namespace {
 
-constexpr std::array<std::pair<const char*, const char*>, 22> kTable{{
+constexpr std::array<std::pair<const char*, const char*>, 24> kTable{{
     {"circle.circle", "media-optical"},
     {"sparkles", "starred"},
     {"chart.line.uptrend.xyaxis", "utilities-system-monitor"},
@@ -32,6 +32,8 @@ constexpr std::array<std::pair<const char*, const char*>, 22> kTable{{
     {"checkmark.circle", "emblem-default"},
     {"lock.shield", "security-high"},
     {"ellipsis.circle", "view-more"},
+    {"checkmark", "object-select"},
+    {"minus", "list-remove"},
 }};
 
 }  // namespace

@@ -18,7 +18,8 @@ DesktopActions::DesktopActions(AppModel* model, QDBusConnection bus, Opener open
 
 QUrl DesktopActions::fileUrl(const std::string& path) {
     const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
-    return QUrl::fromEncoded("file://" + QUrl::toPercentEncoding(bytes, "/"), QUrl::StrictMode);
+    // QUrl::toPercentEncoding takes text and would replace bytes that are not UTF-8.
+    return QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/"));
 }
 
 std::string DesktopActions::parentOf(const std::string& path) {

@@ -1,5 +1,7 @@
 #include "model/WindowTexts.h"
 
+#include <QMetaEnum>
+
 #include <cmath>
 
 #include "model/AppModel.h"
@@ -176,6 +178,11 @@ WindowTexts::SavingsState WindowTexts::savingsState() const {
     if (model_->ledgerWaitingBytes() > 0) return SavingsState::waiting;
     if (model_->ledgerFreedBytes() > 0) return SavingsState::freed;
     return SavingsState::none;
+}
+
+QString WindowTexts::savingsKind() const {
+    return QString::fromLatin1(
+        QMetaEnum::fromType<SavingsState>().valueToKey(static_cast<int>(savingsState())));
 }
 
 QString WindowTexts::savingsLong() const {

@@ -43,7 +43,7 @@ class WindowTexts : public QObject {
     Q_PROPERTY(QString cautionConfirm READ cautionConfirm NOTIFY changed)
     Q_PROPERTY(QString deleteTitle READ deleteTitle NOTIFY changed)
     Q_PROPERTY(QString deleteMessage READ deleteMessage NOTIFY changed)
-    Q_PROPERTY(SavingsState savingsState READ savingsState NOTIFY changed)
+    Q_PROPERTY(QString savingsKind READ savingsKind NOTIFY changed)
     Q_PROPERTY(QString savingsLong READ savingsLong NOTIFY changed)
     Q_PROPERTY(QString savingsShort READ savingsShort NOTIFY changed)
     Q_PROPERTY(QString emptyLong READ emptyLong NOTIFY changed)
@@ -87,6 +87,8 @@ public:
     QString deleteTitle() const;
     QString deleteMessage() const;
     SavingsState savingsState() const;
+    // The same as a word for the views: "none", "erasing", "waiting" or "freed".
+    QString savingsKind() const;
     QString savingsLong() const;
     QString savingsShort() const;
     QString emptyLong() const;

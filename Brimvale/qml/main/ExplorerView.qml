@@ -176,10 +176,11 @@ Item {
                     Layout.fillWidth: true
                     Layout.fillHeight: true
                 }
-                StorageBar {
-                    Layout.fillWidth: true
-                }
             }
+        }
+
+        StorageBar {
+            Layout.fillWidth: true
         }
 
         CleanupTray {

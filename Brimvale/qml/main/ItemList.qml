@@ -56,7 +56,10 @@ Item {
             Keys.onMenuPressed: if (currentItem) menu.show(currentItem, currentItem.node, currentItem.stageState,
                                                            currentItem.width / 2, currentItem.height / 2)
             Keys.onPressed: (event) => {
-                if (event.key === Qt.Key_Backspace && texts.canGoUp) {
+                const up = event.key === Qt.Key_Backspace
+                           || (event.key === Qt.Key_Up && (event.modifiers & Qt.AltModifier))
+                // The list would take Alt+Up as a plain Up; it goes up a level here too.
+                if (up && texts.canGoUp) {
                     appModel.goUp()
                     event.accepted = true
                 }

@@ -7,13 +7,24 @@ import Brimvale
 // one; the tooltip says the rest.
 Item {
     id: line
-    readonly property int state: texts.savingsState
-    readonly property bool shortForm: width < 420
+    readonly property string kind: texts.savingsKind
+    // The short form where the long one (with its buttons) would not fit.
+    readonly property bool shortForm: width < longMetrics.width + emptyMetrics.width + 260
     readonly property alias text: main.text
     readonly property alias emptyText: empty.text
     readonly property alias deleteNowDialog: deleteNow
 
-    visible: state !== WindowTexts.None
+    visible: kind !== "none"
+
+    TextMetrics {
+        id: longMetrics
+        text: texts.savingsLong.replace(/<\/?b>/g, "")
+        font.bold: true
+    }
+    TextMetrics {
+        id: emptyMetrics
+        text: texts.emptyLong.replace(/<\/?b>/g, "")
+    }
     implicitHeight: visible ? row.implicitHeight : 0
 
     HoverHandler { id: hover }
@@ -30,12 +41,12 @@ Item {
         anchors.right: parent.right
         spacing: 6
         Symbol {
-            visible: line.state === WindowTexts.Freed
+            visible: line.kind === "freed"
             name: "checkmark.circle"
             tint: Theme.green
         }
         BusyIndicator {
-            visible: line.state === WindowTexts.Erasing
+            visible: line.kind === "erasing"
             running: visible
             Layout.preferredWidth: 16
             Layout.preferredHeight: 16
@@ -52,7 +63,7 @@ Item {
         Label {
             id: empty
             objectName: "savingsEmptyText"
-            visible: line.state === WindowTexts.Waiting
+            visible: line.kind === "waiting"
             textFormat: Text.StyledText
             text: line.shortForm ? texts.emptyShort : texts.emptyLong
             color: Theme.secondaryText
@@ -61,14 +72,14 @@ Item {
         }
         Button {
             objectName: "deleteNowButton"
-            visible: line.state === WindowTexts.Waiting
+            visible: line.kind === "waiting"
             text: line.shortForm ? "Delete…" : "Delete Now…"
             flat: true
             palette.buttonText: Theme.red
             onClicked: deleteNow.open()
         }
         Button {
-            visible: line.state === WindowTexts.Waiting
+            visible: line.kind === "waiting"
             text: "Open Trash"
             flat: true
             onClicked: desktop.openTrash()

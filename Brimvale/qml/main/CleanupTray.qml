@@ -63,12 +63,10 @@ Rectangle {
                 color: Theme.secondaryText
                 elide: Text.ElideRight
             }
-            Button {
+            PrimaryButton {
                 id: reviewButton
                 objectName: "reviewButton"
                 text: "Review && Move to Trash…"
-                palette.button: Theme.accent
-                palette.buttonText: Theme.accentText
                 Accessible.name: "Review & Move to Trash…"
                 enabled: texts.stagedCount > 0 && appModel.shorelinePhase !== Brimvale.ShorelinePhase.analyzing
                          && !appModel.removing

@@ -146,11 +146,9 @@ Popup {
                     enabled: !appModel.removing
                     onClicked: sheet.close()
                 }
-                Button {
+                PrimaryButton {
                     objectName: "moveButton"
                     text: "Move to Trash"
-                    palette.button: Theme.accent
-                    palette.buttonText: Theme.accentText
                     enabled: parent.allowed
                     onClicked: appModel.moveToTrash()
                 }
@@ -219,11 +217,9 @@ Popup {
                     text: "Open Trash"
                     onClicked: desktop.openTrash()
                 }
-                Button {
+                PrimaryButton {
                     objectName: "doneButton"
                     text: "Done"
-                    palette.button: Theme.accent
-                    palette.buttonText: Theme.accentText
                     onClicked: sheet.close()
                 }
             }

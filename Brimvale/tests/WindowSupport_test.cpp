@@ -80,6 +80,23 @@ TEST_F(WindowSupportTest, DroppedFilesAreStagedByTheirExactBytesAndOtherDropsAre
     EXPECT_EQ(model->lowTide().back().name, QString("caf\uFFFD.txt"));
 }
 
+TEST_F(WindowSupportTest, RingMenuStagesANodeByItsExactBytesAndNeverUnstages) {
+    // The ring's menu once staged the path shown on screen, whose U+FFFD named another file.
+    const std::string odd = work + "/caf\xE9";
+    ASSERT_TRUE(makeDirs(odd));
+    ASSERT_TRUE(writeFile(odd + "/menu.txt", "x"));
+    auto model = makeModel();
+    show(*model, work);
+    const auto node = *model->tree()->nodeAtPath(odd);
+    QSignalSpy settled(model.get(), &AppModel::backgroundSettled);
+    model->stageNode(node);
+    ASSERT_TRUE(waitFor([&] { return model->lowTide().size() == 1; }));
+    EXPECT_EQ(model->lowTide().front().path, odd);
+    model->stageNode(node);
+    ASSERT_TRUE(waitFor([&] { return model->notice().has_value(); }));
+    EXPECT_EQ(model->lowTide().size(), 1u) << "a second time only says it is listed";
+}
+
 TEST_F(WindowSupportTest, ChosenFolderBecomesTheTargetAndACancelledChoiceChangesNothing) {
     auto model = makeModel();
     WindowCommands commands(model.get());

@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "AppTestFixture.h"
@@ -285,6 +287,24 @@ TEST_F(MainWindowTest, ReviewMovesTwoTickedItemsToTheRealTrash) {
     EXPECT_EQ(text("trayCount"), "Nothing staged");
     click("doneButton");
     EXPECT_TRUE(waitFor([&] { return !review()->property("opened").toBool(); }));
+}
+
+TEST_F(MainWindowTest, ResultListsWhatWasNotMoved) {
+    stageAndWait(*model, work + "/notes.txt");
+    stageAndWait(*model, work + "/Photos/a.jpg");
+    ASSERT_EQ(model->lowTide().size(), 2u);
+    const QString photo = model->formatBytes(model->lowTide().back().bytes);
+    // Gone behind the app's back: it cannot be moved.
+    ASSERT_EQ(::unlink((work + "/notes.txt").c_str()), 0);
+    openReview();
+    click("moveButton");
+    ASSERT_TRUE(waitFor([&] { return !text("resultTitle").isEmpty(); }));
+    EXPECT_EQ(text("resultTitle"), "Moved 1 item (" + photo + ") to the Trash");
+    ASSERT_TRUE(visible("notMovedTitle"));
+    EXPECT_EQ(text("notMovedTitle"), "Not moved:");
+    const auto lines = named("failureLine");
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines.first()->property("text").toString().startsWith("notes.txt: "));
 }
 
 TEST_F(MainWindowTest, CautionsMustBeReadAndDeletingForGoodAsksOnceMore) {

@@ -35,7 +35,7 @@ double TideWatchContent::fullness(const std::optional<quenwick::VolumeInfo>& vol
 }
 
 int TideWatchContent::wholePercent(double fullness) {
-    if (!std::isfinite(fullness) || fullness <= 0) return 0;
+    if (std::isnan(fullness) || fullness <= 0) return 0;
     if (fullness >= 1) return 100;
     return static_cast<int>(fullness * 100);
 }
@@ -60,12 +60,17 @@ QString TideWatchContent::historySubtitle(const std::vector<quenwick::TideSummar
 }
 
 QString TideWatchContent::abbreviatedDate(double date, const QLocale& locale) {
+    if (!std::isfinite(date)) return {};
     const QDate day = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(date * 1000)).date();
+    return locale.toString(day, abbreviatedDateFormat(locale));
+}
+
+QString TideWatchContent::abbreviatedDateFormat(const QLocale& locale) {
     // The locale's long form without the weekday and with the month's short name.
     QString format = locale.dateFormat(QLocale::LongFormat);
     format.remove(QRegularExpression("d{4}[,.]?\\s*"));
     format.replace("MMMM", "MMM");
-    return locale.toString(day, format.trimmed());
+    return format.trimmed();
 }
 
 std::vector<TideWatchContent::GrowthRow> TideWatchContent::growthRows(

@@ -51,6 +51,8 @@ public:
                                                  std::optional<double> days, const QLocale& locale);
     // A date in the locale's abbreviated form (month name shortened, no weekday, no time).
     [[nodiscard]] static QString abbreviatedDate(double date, const QLocale& locale);
+    // That form as a QDate format string ("MMM d, yyyy" in English).
+    [[nodiscard]] static QString abbreviatedDateFormat(const QLocale& locale);
 
     struct GrowthRow {
         QString name;         // the folder's last path component

@@ -120,6 +120,10 @@ void TideWatchView::refresh() {
     emit changed();
 }
 
+QString TideWatchView::axisDateFormat() const {
+    return Content::abbreviatedDateFormat(QLocale());
+}
+
 void TideWatchView::openMain() {
     if (model_) model_->show(AppSection::explorer);
 }

@@ -48,6 +48,7 @@ class TideWatchView : public QObject {
     Q_PROPERTY(QDateTime chartFirst READ chartFirst NOTIFY changed)
     Q_PROPERTY(QDateTime chartLast READ chartLast NOTIFY changed)
     Q_PROPERTY(double chartAxisMax READ chartAxisMax NOTIFY changed)
+    Q_PROPERTY(QString axisDateFormat READ axisDateFormat CONSTANT)
     Q_PROPERTY(bool hasCapacity READ hasCapacity NOTIFY changed)
     Q_PROPERTY(double capacity READ capacity NOTIFY changed)
     Q_PROPERTY(QVariantList historyGrowth READ historyGrowth NOTIFY changed)
@@ -81,6 +82,7 @@ public:
     QDateTime chartFirst() const { return chartFirst_; }
     QDateTime chartLast() const { return chartLast_; }
     double chartAxisMax() const { return chartAxisMax_; }
+    QString axisDateFormat() const;
     bool hasCapacity() const { return hasCapacity_; }
     double capacity() const { return capacity_; }
     QVariantList historyGrowth() const { return historyGrowth_; }

@@ -71,6 +71,9 @@ Item {
                 margins.right: 0
                 margins.top: 0
                 margins.bottom: 0
+                readonly property int usedCount: usedLine.count
+                readonly property int capacityCount: capacity.count
+                readonly property bool capacityShown: capacity.visible
 
                 DateTimeAxis {
                     id: days

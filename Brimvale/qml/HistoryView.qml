@@ -90,6 +90,7 @@ Item {
                     id: used
                     min: 0
                     max: watch.chartAxisMax
+                    tickCount: watch.chartAxisTicks
                     titleText: "GB used"
                     titleBrush: Theme.secondaryText
                     titleFont.pixelSize: 11

@@ -199,8 +199,8 @@ TEST(TideWatchContentTest, ChartTakesEverySummaryAndSpansTheCapacity) {
     ASSERT_TRUE(chart);
     EXPECT_EQ(chart->points.size(), 40u);
     EXPECT_EQ(chart->capacity, 500.0);
-    EXPECT_GE(chart->axisMax, 500.0);
-    EXPECT_LE(chart->axisMax, 600.0);
+    EXPECT_EQ(chart->axisMax, 600.0) << "525 GB rounded up to a step of 100";
+    EXPECT_EQ(chart->axisTicks, 7);
     EXPECT_EQ(chart->points.back().value, 490.0);
 
     // A day above capacity and an unknown total: the axis still holds every point, no rule.
@@ -209,7 +209,8 @@ TEST(TideWatchContentTest, ChartTakesEverySummaryAndSpansTheCapacity) {
     odd[2].volumeTotal = 0;
     const auto oddChart = Content::chart(odd);
     EXPECT_EQ(oddChart->capacity, std::nullopt);
-    EXPECT_GE(oddChart->axisMax, 700.0);
+    EXPECT_EQ(oddChart->axisMax, 800.0);
+    EXPECT_EQ(oddChart->axisTicks, 5);
 
     // Two summaries of one moment (a clock set back) still span some time.
     auto same = linearHistory(2, 10);

@@ -1,6 +1,7 @@
 // brimvale-screenshots OUTDIR: pictures of the app's views made from a generated tree, for the
 // documentation and for looking at changes: ring-light.png and ring-dark.png, 1280 × 800, each
-// on the window's opaque background. Needs a display (the screenshots script brings Xvfb).
+// on the window's opaque background, and the Space Watch pictures (ScreenshotsWatch.h). Needs a
+// display (the screenshots script brings Xvfb).
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -18,6 +19,7 @@
 #include "ring/RingItem.h"
 #include "ring/RingSampling.h"
 #include "tools/SampleTree.h"
+#include "tools/ScreenshotsWatch.h"
 
 namespace {
 
@@ -95,5 +97,6 @@ int main(int argc, char** argv) {
         }
         std::printf("%s\n", qPrintable(path));
     }
-    return 0;
+    view.hide();
+    return saveWatchScreenshots(model, outDir) ? 0 : 1;
 }

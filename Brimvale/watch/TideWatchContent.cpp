@@ -150,10 +150,19 @@ std::optional<TideWatchContent::Chart> TideWatchContent::chart(
         chart.firstDate -= 43'200;
         chart.lastDate += 43'200;
     }
-    // Headroom above the highest of the line and the rule, rounded to a readable step.
+    // Headroom above the highest of the line and the rule, up to a round step (1, 2 or 5 times a
+    // power of ten) that needs at most 6 of them.
     const double raw = std::max(top * 1.05, 1.0);
-    const double step = std::pow(10.0, std::floor(std::log10(raw))) / 2;
-    chart.axisMax = std::ceil(raw / step) * step;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw / 6)));
+    double step = magnitude * 10;
+    for (const double m : {1.0, 2.0, 5.0})
+        if (std::ceil(raw / (m * magnitude)) <= 6) {
+            step = m * magnitude;
+            break;
+        }
+    const double steps = std::ceil(raw / step);
+    chart.axisMax = steps * step;
+    chart.axisTicks = static_cast<int>(steps) + 1;
     return chart;
 }
 

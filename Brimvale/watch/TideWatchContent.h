@@ -85,13 +85,15 @@ public:
         const std::vector<quenwick::TideSummary>& history);
 
     // The usage chart over every summary, in GB: nothing under 2 summaries. capacity is the
-    // newest summary's total when it is not 0; the axes span every point and the capacity.
+    // newest summary's total when it is not 0; the axes span every point and the capacity, the
+    // value axis in at most 6 round steps.
     struct Chart {
         std::vector<Point> points;
         std::optional<double> capacity;
         double firstDate = 0;
         double lastDate = 0;
         double axisMax = 1;
+        int axisTicks = 2;  // labelled values 0, step, ... axisMax at a round step
     };
     [[nodiscard]] static std::optional<Chart> chart(
         const std::vector<quenwick::TideSummary>& history);

@@ -106,6 +106,7 @@ void TideWatchView::refresh() {
         chartFirst_ = dateOf(chart->firstDate);
         chartLast_ = dateOf(chart->lastDate);
         chartAxisMax_ = chart->axisMax;
+        chartAxisTicks_ = chart->axisTicks;
         hasCapacity_ = chart->capacity.has_value();
         capacity_ = chart->capacity.value_or(0);
     } else {

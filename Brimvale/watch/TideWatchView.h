@@ -48,6 +48,7 @@ class TideWatchView : public QObject {
     Q_PROPERTY(QDateTime chartFirst READ chartFirst NOTIFY changed)
     Q_PROPERTY(QDateTime chartLast READ chartLast NOTIFY changed)
     Q_PROPERTY(double chartAxisMax READ chartAxisMax NOTIFY changed)
+    Q_PROPERTY(int chartAxisTicks READ chartAxisTicks NOTIFY changed)
     Q_PROPERTY(QString axisDateFormat READ axisDateFormat CONSTANT)
     Q_PROPERTY(bool hasCapacity READ hasCapacity NOTIFY changed)
     Q_PROPERTY(double capacity READ capacity NOTIFY changed)
@@ -82,6 +83,7 @@ public:
     QDateTime chartFirst() const { return chartFirst_; }
     QDateTime chartLast() const { return chartLast_; }
     double chartAxisMax() const { return chartAxisMax_; }
+    int chartAxisTicks() const { return chartAxisTicks_; }
     QString axisDateFormat() const;
     bool hasCapacity() const { return hasCapacity_; }
     double capacity() const { return capacity_; }
@@ -125,6 +127,7 @@ private:
     QDateTime chartFirst_;
     QDateTime chartLast_;
     double chartAxisMax_ = 1;
+    int chartAxisTicks_ = 2;
     bool hasCapacity_ = false;
     double capacity_ = 0;
     QVariantList historyGrowth_;

@@ -1,8 +1,10 @@
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -211,6 +213,44 @@ TEST_F(SpaceWatchTrayTest, TrayGivesTheModelItsWayToTheMainWindow) {
     EXPECT_TRUE(waitFor([&] { return main.isVisible(); }));
     tray.reset();
     EXPECT_FALSE(model->openMainWindow()) << "no dangling action once the tray is gone";
+}
+
+TEST_F(SpaceWatchTrayTest, AnXEmbedTrayAlsoCountsAndIsWatched) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    ASSERT_NE(x11, nullptr);
+    xcb_connection_t* xcb = x11->connection();
+    watch = std::make_unique<TrayWatch>();
+    int ready = 0;
+    QObject::connect(watch.get(), &TrayWatch::readyForItems, [&] { ++ready; });
+    tray = std::make_unique<SpaceWatchTray>(*model, *watch, *engine);
+    QTest::qWait(100);
+    ASSERT_FALSE(watch->available());
+
+    // A tray of our own: a window owning the selection, as an XEmbed panel does.
+    auto cookie = xcb_intern_atom(xcb, 0, 19, "_NET_SYSTEM_TRAY_S0");
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(xcb, cookie, nullptr);
+    ASSERT_NE(atom, nullptr);
+    const xcb_window_t window = xcb_generate_id(xcb);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(xcb)).data;
+    xcb_create_window(xcb, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(xcb, window, atom->atom, XCB_CURRENT_TIME);
+    xcb_flush(xcb);
+    watch->checkXEmbedTray();
+    EXPECT_TRUE(watch->available());
+    EXPECT_TRUE(watch->hostReady());
+    EXPECT_EQ(ready, 1);
+    EXPECT_NE(tray->item(), nullptr);
+
+    // The panel quits: no tray, and closing the window would quit the app.
+    xcb_destroy_window(xcb, window);
+    xcb_flush(xcb);
+    std::free(atom);
+    EXPECT_TRUE(waitFor([&] {
+        watch->checkXEmbedTray();
+        return !watch->available();
+    }));
+    EXPECT_EQ(tray->item(), nullptr);
 }
 
 }  // namespace

@@ -101,6 +101,7 @@ void SpaceWatchTray::togglePopover() {
         popover_->hide();
         return;
     }
+    if (sinceHidden_.isValid() && sinceHidden_.elapsed() < 400) return;
     openPopover();
 }
 
@@ -114,6 +115,9 @@ void SpaceWatchTray::openPopover() {
             return;
         }
         QQmlEngine::setObjectOwnership(popover_, QQmlEngine::CppOwnership);
+        connect(popover_, &QWindow::visibleChanged, this, [this](bool visible) {
+            if (!visible) sinceHidden_.start();
+        });
     }
     const QRect itemRect = item_ ? item_->geometry() : QRect();
     const QPoint pointer = QCursor::pos();

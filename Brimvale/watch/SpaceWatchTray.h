@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QObject>
 #include <QPoint>
@@ -46,6 +47,8 @@ public:
     // The popover window once it was opened the first time.
     QQuickWindow* popover() const { return popover_; }
     void openPopover();
+    // A click on the item: opens the popover, or closes it. The click that took the focus from
+    // an open popover (and so closed it a moment ago) leaves it closed.
     void togglePopover();
 
     // Where the popover's top left goes: below a known tray item (above it at the screen's
@@ -72,6 +75,7 @@ private:
     QMenu menu_;
     std::unique_ptr<QSystemTrayIcon> item_;
     QPointer<QQuickWindow> popover_;
+    QElapsedTimer sinceHidden_;
 };
 
 }  // namespace brimvale

@@ -215,6 +215,28 @@ TEST_F(SpaceWatchTrayTest, TrayGivesTheModelItsWayToTheMainWindow) {
     EXPECT_FALSE(model->openMainWindow()) << "no dangling action once the tray is gone";
 }
 
+TEST_F(SpaceWatchTrayTest, PopoverClosesWhenItLosesFocus) {
+    watch = std::make_unique<TrayWatch>();
+    tray = std::make_unique<SpaceWatchTray>(*model, *watch, *engine);
+    tray->openPopover();
+    ASSERT_NE(tray->popover(), nullptr);
+    ASSERT_TRUE(waitFor([&] { return tray->popover()->isActive(); }));
+    QQuickWindow other;
+    other.resize(200, 200);
+    other.show();
+    other.requestActivate();
+    EXPECT_TRUE(waitFor([&] { return !tray->popover()->isVisible(); }));
+    // The click on the item that took the focus away does not open it again at once.
+    tray->togglePopover();
+    EXPECT_FALSE(tray->popover()->isVisible());
+    // A later click opens it again, the next one closes it.
+    QTest::qWait(450);
+    tray->togglePopover();
+    EXPECT_TRUE(tray->popover()->isVisible());
+    tray->togglePopover();
+    EXPECT_FALSE(tray->popover()->isVisible());
+}
+
 TEST_F(SpaceWatchTrayTest, AnXEmbedTrayAlsoCountsAndIsWatched) {
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     ASSERT_NE(x11, nullptr);

@@ -125,6 +125,10 @@ TEST(TideWatchContentTest, HistorySubtitleGivesDaysBelowAYearElseNoTrend) {
               "Recording since Dec 7, 2026. Usage isn't trending toward full.");
     EXPECT_EQ(Content::abbreviatedDate(s.date, QLocale(QLocale::German, QLocale::Germany)),
               "7. Dez. 2026");
+    // A damaged file's date far outside any calendar still gives a text.
+    s.date = -1e300;
+    EXPECT_TRUE(Content::historySubtitle({s}, 3, english).startsWith("Recording since "));
+    EXPECT_EQ(Content::milliseconds(1e300), 1e16);
 }
 
 TEST(TideWatchContentTest, FullnessOfUnknownEmptyAndOverfullVolumes) {

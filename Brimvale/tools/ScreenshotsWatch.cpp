@@ -115,6 +115,16 @@ bool saveWatchScreenshots(AppModel& model, const QString& outDir) {
             !saveFlat(popover->grabWindow(), surface, outDir + "/popover" + suffix))
             return false;
     }
+    // The first day: every empty state.
+    theme->setProperty("dark", false);
+    historyWindow.setColor(theme->property("window").value<QColor>());
+    model.setHistory({});
+    pump(300);
+    if (!saveFlat(historyWindow.grabWindow(), theme->property("window").value<QColor>(),
+                  outDir + "/history-empty.png") ||
+        !saveFlat(popover->grabWindow(), theme->property("surface").value<QColor>(),
+                  outDir + "/popover-empty.png"))
+        return false;
     return saveTray(0.25, outDir + "/tray-25.png") && saveTray(0.9, outDir + "/tray-90.png");
 }
 

@@ -60,9 +60,14 @@ QString TideWatchContent::historySubtitle(const std::vector<quenwick::TideSummar
 }
 
 QString TideWatchContent::abbreviatedDate(double date, const QLocale& locale) {
-    if (!std::isfinite(date)) return {};
-    const QDate day = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(date * 1000)).date();
+    const QDate day = QDateTime::fromMSecsSinceEpoch(milliseconds(date)).date();
     return locale.toString(day, abbreviatedDateFormat(locale));
+}
+
+qint64 TideWatchContent::milliseconds(double date) {
+    constexpr double limit = 1e13;  // about 300,000 years either side of 1970
+    if (std::isnan(date)) return 0;
+    return static_cast<qint64>(std::clamp(date, -limit, limit) * 1000);
 }
 
 QString TideWatchContent::abbreviatedDateFormat(const QLocale& locale) {

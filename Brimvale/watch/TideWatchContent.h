@@ -51,6 +51,9 @@ public:
                                                  std::optional<double> days, const QLocale& locale);
     // A date in the locale's abbreviated form (month name shortened, no weekday, no time).
     [[nodiscard]] static QString abbreviatedDate(double date, const QLocale& locale);
+    // Milliseconds since 1970 of a date in seconds, held within what a calendar can show (a
+    // damaged file may hold any finite number).
+    [[nodiscard]] static qint64 milliseconds(double date);
     // That form as a QDate format string ("MMM d, yyyy" in English).
     [[nodiscard]] static QString abbreviatedDateFormat(const QLocale& locale);
 

@@ -30,7 +30,7 @@ QVariantList rowsFor(const std::vector<Content::GrowthRow>& rows) {
 }
 
 QDateTime dateOf(double seconds) {
-    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(seconds * 1000));
+    return QDateTime::fromMSecsSinceEpoch(Content::milliseconds(seconds));
 }
 
 }  // namespace

@@ -19,6 +19,11 @@ Window {
 
     onActiveChanged: if (!active) popover.hide()
 
+    Shortcut {
+        sequence: "Escape"
+        onActivated: popover.hide()
+    }
+
     TideWatchView {
         id: watch
         objectName: "tideWatch"

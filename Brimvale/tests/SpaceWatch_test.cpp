@@ -1,4 +1,7 @@
 #include <QColor>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QImage>
 #include <QLocale>
 
@@ -10,8 +13,10 @@
 
 #include "AppTestFixture.h"
 #include "HistoryFixture.h"
+#include "PrivateSessionBus.h"
 #include "QuenwickCore/TideHistory.h"
 #include "watch/Glyph.h"
+#include "watch/RevealInFileManager.h"
 #include "watch/SpaceWatchTray.h"
 #include "watch/TideWatchContent.h"
 #include "watch/TideWatchView.h"
@@ -239,7 +244,42 @@ TEST(SpaceWatchTrayTest, PopoverSitsBesideTheItemOrThePointerInsideTheScreen) {
               QPoint(0, 0));
 }
 
+// The desktop's file manager as far as ShowItems goes, on a private bus.
+class FileManager : public QDBusVirtualObject {
+public:
+    QStringList shown;
+    QString introspect(const QString&) const override {
+        return "<interface name=\"org.freedesktop.FileManager1\"><method name=\"ShowItems\">"
+               "<arg type=\"as\" direction=\"in\"/><arg type=\"s\" direction=\"in\"/>"
+               "</method></interface>";
+    }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.member() != "ShowItems") return false;
+        shown = message.arguments().value(0).toStringList();
+        connection.send(message.createReply());
+        return true;
+    }
+};
+
 class TideWatchViewTest : public AppTest {};
+
+TEST_F(TideWatchViewTest, ShowInFileManagerHandsTheFolderToTheFileManager) {
+    PrivateSessionBus bus;
+    ASSERT_TRUE(bus.running());
+    QDBusConnection server = QDBusConnection::connectToBus(bus.address(), "test-file-manager");
+    FileManager manager;
+    ASSERT_TRUE(server.registerVirtualObject("/org/freedesktop/FileManager1", &manager));
+    ASSERT_TRUE(server.registerService("org.freedesktop.FileManager1"));
+    QObject context;
+    std::optional<bool> taken;
+    revealInFileManager(QString::fromUtf8("/home/u/My Files/\u00dcn\u00ef"), &context,
+                        bus.address(), [&](bool ok) { taken = ok; });
+    ASSERT_TRUE(waitFor([&] { return taken.has_value(); }));
+    EXPECT_TRUE(*taken);
+    EXPECT_EQ(manager.shown, QStringList{"file:///home/u/My%20Files/%C3%9Cn%C3%AF"});
+    server.unregisterObject("/org/freedesktop/FileManager1");
+    QDBusConnection::disconnectFromBus("test-file-manager");
+}
 
 TEST_F(TideWatchViewTest, FollowsTheModelsHistoryAndWindow) {
     auto model = makeModel();

@@ -78,6 +78,15 @@ TEST(GlyphTest, PanelsGetWhiteOrBlackInk) {
     EXPECT_EQ(QColor::fromRgba(light.pixel(top)).rgb(), QColor(Qt::black).rgb());
 }
 
+TEST(GlyphTest, DarkInkOnlyWherePanelsFollowALightScheme) {
+    EXPECT_EQ(Glyph::panelFor("KDE", false), Glyph::Panel::light);
+    EXPECT_EQ(Glyph::panelFor("KDE", true), Glyph::Panel::dark);
+    EXPECT_EQ(Glyph::panelFor("ubuntu:GNOME", false), Glyph::Panel::dark);
+    EXPECT_EQ(Glyph::panelFor("X-Generic:LXQt", false), Glyph::Panel::light);
+    EXPECT_EQ(Glyph::panelFor("", false), Glyph::Panel::dark);
+    EXPECT_EQ(Glyph::panelFor("NotKDE", false), Glyph::Panel::dark);
+}
+
 TEST(GlyphTest, DescriptionTruncatesThePercentage) {
     EXPECT_EQ(Glyph::description(0.256), "Disk 25% full");
     EXPECT_EQ(Glyph::description(0.999), "Disk 99% full");

@@ -61,6 +61,15 @@ QIcon Glyph::icon(double fullness, Panel panel, double devicePixelRatio) {
     return icon;
 }
 
+Glyph::Panel Glyph::panelFor(const QString& currentDesktop, bool prefersDark) {
+    if (prefersDark) return Panel::dark;
+    for (const QString& desktop : currentDesktop.split(':', Qt::SkipEmptyParts))
+        if (desktop.compare("KDE", Qt::CaseInsensitive) == 0 ||
+            desktop.compare("LXQt", Qt::CaseInsensitive) == 0)
+            return Panel::light;
+    return Panel::dark;
+}
+
 QString Glyph::description(double fullness) {
     return "Disk " + QString::number(TideWatchContent::wholePercent(fullness)) + "% full";
 }

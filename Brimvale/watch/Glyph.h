@@ -25,6 +25,10 @@ public:
     [[nodiscard]] static QImage image(double fullness, int pixels, Panel panel);
     // Every tray size at the screen's scale (devicePixelRatio, e.g. 1.25 or 2).
     [[nodiscard]] static QIcon icon(double fullness, Panel panel, double devicePixelRatio);
+    // The panel to draw for, from $XDG_CURRENT_DESKTOP and the desktop's dark preference: panels
+    // of Plasma and LXQt follow the colour scheme; GNOME's top bar and the default panels of most
+    // other desktops are dark whatever the scheme.
+    [[nodiscard]] static Panel panelFor(const QString& currentDesktop, bool prefersDark);
     // "Disk " + whole percent (truncated) + "% full": the tray item's tooltip.
     [[nodiscard]] static QString description(double fullness);
     // Where the arc ends, in degrees clockwise from 12 o'clock: 0 ... 360.

@@ -89,8 +89,8 @@ void SpaceWatchTray::drop() {
 void SpaceWatchTray::refreshIcon() {
     if (!item_) return;
     const double fullness = TideWatchContent::fullness(model_.startupVolume());
-    const auto panel =
-        appearance_ && !appearance_->dark() ? Glyph::Panel::light : Glyph::Panel::dark;
+    const auto panel = Glyph::panelFor(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+                                       !appearance_ || appearance_->dark());
     const QScreen* screen = QGuiApplication::primaryScreen();
     item_->setIcon(Glyph::icon(fullness, panel, screen ? screen->devicePixelRatio() : 1));
     item_->setToolTip(Glyph::description(fullness));

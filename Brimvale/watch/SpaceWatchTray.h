@@ -35,7 +35,7 @@ class SpaceWatchTray : public QObject {
     Q_OBJECT
 
 public:
-    // appearance (may be null) picks the glyph for a dark or a light panel.
+    // appearance (may be null: a dark panel) helps pick the glyph for a dark or a light panel.
     SpaceWatchTray(AppModel& model, TrayWatch& watch, QQmlEngine& engine,
                    const DesktopAppearance* appearance = nullptr, QObject* parent = nullptr);
     ~SpaceWatchTray() override;

@@ -14,7 +14,7 @@ packages=(
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtquick-shapes
   qml6-module-qtqml-workerscript qml6-module-qtcharts qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel
   qml6-module-qttest qt6-wayland
-  xvfb xauth dbus dbus-x11 python3-dbus python3-gi util-linux btrfs-progs librsvg2-bin libglib2.0-bin gvfs
+  xvfb xauth dbus dbus-x11 python3-dbus python3-gi haskell-status-notifier-item-utils libxcb1-dev util-linux btrfs-progs librsvg2-bin libglib2.0-bin gvfs
   hyperfine gdu ncdu
 )
 

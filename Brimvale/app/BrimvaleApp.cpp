@@ -23,6 +23,7 @@
 #include "platform/DesktopAppearance.h"
 #include "ring/RingItem.h"
 #include "ring/RingSampling.h"
+#include "watch/SpaceWatchTray.h"
 
 namespace brimvale {
 
@@ -114,6 +115,7 @@ int BrimvaleApp::run(int argc, char** argv) {
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
         [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
     engine.load(QUrl("qrc:/qml/Main.qml"));
+    SpaceWatchTray spaceWatch(model, tray, engine, &appearance);
     model.start();
     model.startTideWatch();
     return app.exec();

@@ -19,6 +19,7 @@
 #include "model/ItemListModel.h"
 #include "model/SuggestionsModel.h"
 #include "orchestration/AppJournalRecorder.h"
+#include "watch/TideWatchView.h"
 
 namespace brimvale {
 
@@ -123,6 +124,7 @@ void AppModel::registerQmlTypes() {
     qRegisterMetaType<StorageSummary>();
     qRegisterMetaType<StorageSlice>();
     qRegisterMetaType<ScanTarget>();
+    TideWatchView::registerQmlTypes();
 }
 
 void AppModel::setSection(AppSection section) {

@@ -8,7 +8,7 @@ import "main"
 // the review sheet and the tour on top.
 ApplicationWindow {
     id: window
-    objectName: "mainWindow"
+    objectName: "main"
     width: 1240
     height: 800
     minimumWidth: 600

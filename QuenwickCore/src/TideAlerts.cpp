@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "QuenwickCore/ByteFormat.h"
+#include "QuenwickCore/HomePath.h"
 #include "QuenwickCore/TideHistory.h"
 
 namespace quenwick {
@@ -22,19 +23,6 @@ struct Overloaded : Ts... {
 };
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
-
-std::string abbreviatingHome(const std::string& path, std::string home) {
-    while (home.size() > 1 && home.back() == '/')
-        home.pop_back();
-    // A home of "/" would turn every path into "~..."; show such paths whole.
-    if (home.size() <= 1) return path;
-    if (path == home) return "~";
-    if (path.size() > home.size() && path.compare(0, home.size(), home) == 0 &&
-        path[home.size()] == '/') {
-        return "~" + path.substr(home.size());
-    }
-    return path;
-}
 
 }  // namespace
 

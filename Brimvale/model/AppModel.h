@@ -386,6 +386,7 @@ private:
     struct StageRequest;
     struct StageJudgement;
     struct RemovalWork;
+    struct ErasedItem;
 
     template <class T, class Signal>
     bool assign(T& field, T value, Signal changed) {
@@ -421,8 +422,11 @@ private:
     bool startRemoval(bool permanent);
     void finishRemoval(RemovalWork work);
     void removeFromView(const std::vector<StagedItem>& items, TrashResult& result, bool sameTree);
-    void finishErasing(uint64_t bytes, const std::set<std::string>& settlingTrashed,
-                       std::optional<LedgerState> settled);
+    // Counts items' bytes as erasing until the eraser is idle, then as freed (those of a Trash
+    // entry settle it) unless the deletion left remains: done gets the items that were not wholly
+    // deleted.
+    void finishErasing(std::vector<ErasedItem> items,
+                       std::function<void(std::vector<ErasedItem>)> done);
     void refreshVolumesInBackground();
 
     AppEnvironment env_;
@@ -465,6 +469,8 @@ private:
     std::chrono::system_clock::time_point lastRefresh_{};
     std::function<void()> openMainWindow_;
     std::vector<std::string> pendingStages_;
+    // Remains the eraser reported that no finished wait has claimed yet, by the eraser's url.
+    std::map<std::string, quenwick::EraseRemains> unclaimedRemains_;
 
     ItemListModel* items_;
     BreadcrumbModel* breadcrumbs_;

@@ -45,6 +45,11 @@
 #include "model/StorageSummary.h"
 #include "model/SuggestionsModel.h"
 #include "model/TrashResult.h"
+#include "orchestration/AdminHelper.h"
+
+namespace helperkit {
+class HelperSession;
+}  // namespace helperkit
 
 namespace quenwick {
 class DesktopNotifications;
@@ -129,6 +134,8 @@ public:
         quenwick::TrashLedger ledger;
         // Where notifications go: empty for the session bus, else a bus address (tests).
         std::string notificationBus;
+        // Where the administrator scan finds the helper, and what it must answer.
+        AdminHelper::Options admin;
 
         [[nodiscard]] static Services current();
         // The current user's guard and ledger, an eraser staging into env's cache folder.
@@ -330,6 +337,9 @@ public:
     void choose(const ScanTarget& target);
     Q_INVOKABLE void rescan();
     Q_INVOKABLE void stopScan();
+    // Scans the startup disk through the privileged helper (the target becomes the startup disk);
+    // when the helper is missing, refuses or fails, a notice says so and the regular scan loads.
+    Q_INVOKABLE void scanAsAdministrator();
     // The snapshot file of a target: $XDG_DATA_HOME/Brimvale/Snapshots/<root>.qws.
     [[nodiscard]] std::string snapshotURL(const ScanTarget& target) const;
     void refreshFullDiskAccess();
@@ -370,6 +380,13 @@ private:
     // A tree scanned or caught up in the background, with the volume holding its root.
     struct Finished;
     void finish(Finished finished);
+    void installScanned(const ScanTarget& target, std::shared_ptr<quenwick::FileTree> tree,
+                        OptionalVolume volume);
+    struct AdminResult;
+    void askHelperToScan(uint64_t attempt, const std::string& root, uint64_t position);
+    void adminScanFailed(const QString& why);
+    // Ends a running administrator scan (its result is dropped); false when none runs.
+    bool cancelAdminScan();
     ControlPtr beginScan();
     void pollProgress();
     void watchTick();
@@ -502,6 +519,10 @@ private:
     LoadPath lastLoadPath_ = LoadPath::none;
     std::shared_ptr<int> readerToken_ = std::make_shared<int>(0);
     std::unique_ptr<AppJournalRecorder> journal_;
+    std::unique_ptr<AdminHelper> adminHelper_;
+    std::shared_ptr<helperkit::HelperSession> adminSession_;
+    uint64_t adminAttempt_ = 0;
+    bool adminActive_ = false;
 };
 
 }  // namespace brimvale

@@ -116,6 +116,7 @@ int BrimvaleApp::run(int argc, char** argv) {
     engine.load(QUrl("qrc:/qml/Main.qml"));
     model.start();
     model.startTideWatch();
+    model.startUpdateChecks();
     return app.exec();
 }
 

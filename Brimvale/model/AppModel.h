@@ -5,6 +5,7 @@
 #include <QString>
 #include <QThreadPool>
 #include <QTimer>
+#include <QUrl>
 #include <QUuid>
 #include <QVariant>
 
@@ -78,6 +79,7 @@ using OptionalKind = std::optional<ringkit::RingSegment::Kind>;
 using LedgerState = quenwick::TrashLedger::State;
 
 class AppJournalRecorder;
+class Updater;
 
 class AppModel : public QObject {
     Q_OBJECT
@@ -366,6 +368,13 @@ public:
     // program: this executable; false when the shell could not be started (the app quits anyway).
     bool relaunch(const QString& program);
     [[nodiscard]] std::vector<quenwick::Growth> growth(int days) const;
+    // "Check for Updates…": false (nothing starts) without a version-list URL in the settings,
+    // in a build without the updater, or while a check runs. The answer comes as a notice.
+    Q_INVOKABLE bool checkForUpdates();
+    // The daily check, as the settings say (on unless switched off; never without a URL).
+    void startUpdateChecks(std::chrono::milliseconds period = std::chrono::hours(24));
+    Q_INVOKABLE void setAutomaticUpdateChecks(bool on);
+    bool automaticUpdateChecks() const;
 
 signals:
     // A posted alert was answered by the desktop (or nobody answered): tests wait for it.
@@ -374,6 +383,8 @@ signals:
     void scanSettled(bool applied);
     // The mount table changed and the startup volume was read again.
     void mountsChanged();
+    // An update check answered (also a failed one).
+    void updateChecked();
 
 private:
     using ControlPtr = std::shared_ptr<quenwick::ScanControl>;
@@ -523,6 +534,11 @@ private:
     std::shared_ptr<helperkit::HelperSession> adminSession_;
     uint64_t adminAttempt_ = 0;
     bool adminActive_ = false;
+    void ensureUpdater();
+    std::shared_ptr<Updater> updater_;  // shared: the type is absent from builds without it
+    QUrl updaterFeed_;
+    bool updateAsked_ = false;
+    std::chrono::milliseconds updatePeriod_{std::chrono::hours(24)};
 };
 
 }  // namespace brimvale

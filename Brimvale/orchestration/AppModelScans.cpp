@@ -80,9 +80,8 @@ void AppModel::load(const ScanTarget& target, bool quiet) {
     runInBackground(
         pool_,
         [root, url = snapshotURL(target), target, control] {
-            auto scanner = scannerFor(root);
-            CatchUp caught = CatchUp::run(root, url, *scanner, *control);
-            control->markFinished();
+            CatchUp caught =
+                CatchUp::run(root, url, quenwick::DiskScanner::defaultWorkers(), *control);
             Finished f{target, control, std::move(caught.tree), VolumeInfo::containing(root)};
             switch (caught.outcome) {
                 case CatchUp::Outcome::unchanged:

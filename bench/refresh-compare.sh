@@ -28,20 +28,9 @@ rm -rf "$run"
 mkdir -p "$run/home" "$run/data" "$run/cache" "$run/config"
 export HOME=$run/home XDG_DATA_HOME=$run/data XDG_CACHE_HOME=$run/cache XDG_CONFIG_HOME=$run/config
 
-watcher=
-stop_watch() { [ -n "$watcher" ] && kill -TERM "$watcher" 2>/dev/null && wait "$watcher" || true; watcher=; }
+source "$here/watch-support.sh"
 trap 'stop_watch; rm -rf "$tree/.recorder-cost"' EXIT
-
-start_watch() {  # start_watch FOLDER: returns once the recorder is in place
-  "$cli" watch --mode "$mode" "$1" > "$run/watch.out" 2>&1 &
-  watcher=$!
-  for _ in $(seq 1 600); do
-    grep -q Recording "$run/watch.out" && return 0
-    kill -0 "$watcher" 2>/dev/null || { cat "$run/watch.out" >&2; exit 2; }
-    sleep 0.5
-  done
-  echo "the recorder did not start" >&2; exit 2
-}
+start_watch() { start_watch_in "$1" "$mode"; }
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 rss_kib() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }

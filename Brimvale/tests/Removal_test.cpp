@@ -435,6 +435,32 @@ TEST_F(RemovalTest, ClearedTrashTheEraserCouldNotTakeStaysInTheLedgerWithANotice
     EXPECT_EQ(entriesIn(trashFiles()), 2u);
 }
 
+TEST_F(RemovalTest, ClearedTrashTheEraserLeftBehindIsNeitherFreedNorSettled) {
+    const std::string locked = work + "/old/locked";
+    ASSERT_TRUE(makeDirs(locked));
+    ASSERT_TRUE(writeFile(locked + "/stuck", "x"));
+    if (!setImmutable(locked, true)) GTEST_SKIP() << "no immutable attribute on this file system";
+    show(*model, work);
+    stageAndWait(*model, work + "/old");
+    ASSERT_TRUE(removeAndWait(*model, false));
+    const auto before = model->trashLedger();
+    ASSERT_EQ(before.entries.size(), 1u);
+    model->deleteClearedTrashNow();
+    const bool noticed = waitFor([&] { return model->notice().has_value(); });
+    for (const auto& item : quenwick::Eraser(cache + "/Brimvale/Erasing").pending())
+        setImmutable(item.path + "/locked", false);
+    ASSERT_TRUE(noticed);
+    const std::string text = model->notice()->text.toStdString();
+    EXPECT_EQ(
+        text.rfind("1 item in the Trash could not be deleted. 3 items could not be deleted (", 0),
+        0u)
+        << text;
+    EXPECT_TRUE(model->notice()->isWarning);
+    ASSERT_TRUE(waitFor([&] { return model->erasingBytes() == 0; }));
+    EXPECT_EQ(model->trashLedger().freedBytes, before.freedBytes);
+    EXPECT_EQ(model->trashLedger().entries, before.entries);
+}
+
 TEST_F(RemovalTest, LedgerRefreshCountsItemsEmptiedFromTheTrashAsFreed) {
     stageAndWait(*model, work + "/loose.bin");
     ASSERT_TRUE(removeAndWait(*model, false));

@@ -63,27 +63,8 @@ void report(const char* phase, LatenessProbe& probe, const QElapsedTimer& took, 
     std::fflush(stdout);
 }
 
-// Up to n folders below root that hold files, for changing and deleting.
-std::vector<std::string> foldersBelow(const std::string& root, size_t n) {
-    std::vector<std::string> found, queue{root};
-    while (!queue.empty() && found.size() < n) {
-        const std::string dir = queue.back();
-        queue.pop_back();
-        DIR* d = opendir(dir.c_str());
-        if (!d) continue;
-        while (const dirent* e = readdir(d)) {
-            const std::string name = e->d_name;
-            if (name == "." || name == ".." || e->d_type != DT_DIR) continue;
-            queue.push_back(dir + "/" + name);
-        }
-        closedir(d);
-        if (dir != root) found.push_back(dir);
-    }
-    return found;
-}
-
-// Up to n regular files below root.
-std::vector<std::string> filesBelow(const std::string& root, size_t n) {
+// Up to n entries of the type (DT_DIR or DT_REG) below root, for changing and deleting.
+std::vector<std::string> entriesBelow(const std::string& root, size_t n, unsigned char type) {
     std::vector<std::string> found, queue{root};
     while (!queue.empty() && found.size() < n) {
         const std::string dir = queue.back();
@@ -94,7 +75,7 @@ std::vector<std::string> filesBelow(const std::string& root, size_t n) {
             const std::string name = e->d_name;
             if (name == "." || name == "..") continue;
             if (e->d_type == DT_DIR) queue.push_back(dir + "/" + name);
-            if (e->d_type == DT_REG && found.size() < n) found.push_back(dir + "/" + name);
+            if (e->d_type == type && found.size() < n) found.push_back(dir + "/" + name);
         }
         closedir(d);
     }
@@ -140,7 +121,7 @@ int main(int argc, char** argv) {
     waitFor([&] { return settled.count() > 0; });
     // Change 100 folders and let the recorder write them out.
     int n = 0;
-    for (const auto& dir : foldersBelow(tree, 100))
+    for (const auto& dir : entriesBelow(tree, 100, DT_DIR))
         std::ofstream(dir + "/.lateness-" + std::to_string(n++)) << "changed";
     QTest::qWait(1500);
     settled.clear();
@@ -151,7 +132,7 @@ int main(int argc, char** argv) {
     report(model.lastLoadPath() == AppModel::LoadPath::incremental ? "catchUp" : "catchUpFellBack",
            probe, took, ok);
 
-    const auto files = filesBelow(tree, 1000);
+    const auto files = entriesBelow(tree, 1000, DT_REG);
     for (const auto& file : files)
         model.stagePath(file);
     // The guard judges staged paths on its own worker.

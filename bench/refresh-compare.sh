@@ -68,23 +68,7 @@ snap=$run/snapshot.qws
 "$cli" scan "$tree" --save "$snap" --quiet > /dev/null
 
 # 100 folders that hold files, picked once; each round appends to one file in each.
-mapfile -t targets < <(python3 - "$tree" <<'PY'
-import os, random, sys
-random.seed(11)
-found, stack = [], [sys.argv[1]]
-while stack:
-    folder = stack.pop()
-    first = None
-    for e in os.scandir(folder):
-        if e.is_dir(follow_symlinks=False):
-            stack.append(e.path)
-        elif first is None and e.is_file(follow_symlinks=False):
-            first = e.path
-    if first:
-        found.append(first)
-print("\n".join(random.sample(sorted(found), 100)))
-PY
-)
+mapfile -t targets < <("$here/pick-changed-files.py" "$tree")
 change_files() { for f in "${targets[@]}"; do head -c 8192 /dev/urandom >> "$f"; done; }
 
 results=$run/results.txt

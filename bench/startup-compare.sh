@@ -55,22 +55,7 @@ SH
 chmod +x "$launch"
 
 # 100 folders that hold files; each prepare appends to one file in each.
-python3 - "$tree" > "$run/targets.txt" <<'PY'
-import os, random, sys
-random.seed(11)
-found, stack = [], [sys.argv[1]]
-while stack:
-    folder = stack.pop()
-    first = None
-    for e in os.scandir(folder):
-        if e.is_dir(follow_symlinks=False):
-            stack.append(e.path)
-        elif first is None and e.is_file(follow_symlinks=False):
-            first = e.path
-    if first:
-        found.append(first)
-print("\n".join(random.sample(sorted(found), min(100, len(found)))))
-PY
+"$here/pick-changed-files.py" "$tree" > "$run/targets.txt"
 change="$run/change.sh"
 cat > "$change" <<SH
 #!/bin/sh

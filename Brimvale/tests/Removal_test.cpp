@@ -65,6 +65,18 @@ bool setImmutable(const std::string& path, bool on) {
 
 class RemovalTest : public AppTest {
 protected:
+    // work/old/locked with a file inside, immutable: even root cannot empty it. False where the
+    // file system has no such attribute.
+    bool lockFolderInOld() {
+        const std::string locked = work + "/old/locked";
+        return makeDirs(locked) && writeFile(locked + "/stuck", "x") && setImmutable(locked, true);
+    }
+    // Lets the test's folders go again once the remains sit in the erasing folder.
+    void unlockRemains() {
+        for (const auto& item : quenwick::Eraser(cache + "/Brimvale/Erasing").pending())
+            setImmutable(item.path + "/locked", false);
+    }
+
     void SetUp() override {
         AppTest::SetUp();
         ASSERT_TRUE(makeDirs(work + "/old/logs"));
@@ -196,10 +208,7 @@ TEST_F(RemovalTest, PermanentDeleteKeepsItsBytesInErasingUntilTheEraserIsIdle) {
 // What the deletion itself could not remove (here a folder even root may not empty) is a failure
 // of the result, never counted as moved or freed.
 TEST_F(RemovalTest, PermanentDeleteReportsWhatTheEraserLeftBehind) {
-    const std::string locked = work + "/old/locked";
-    ASSERT_TRUE(makeDirs(locked));
-    ASSERT_TRUE(writeFile(locked + "/stuck", "x"));
-    if (!setImmutable(locked, true)) GTEST_SKIP() << "no immutable attribute on this file system";
+    if (!lockFolderInOld()) GTEST_SKIP() << "no immutable attribute on this file system";
     show(*model, work);
     stageAndWait(*model, work + "/old");
     stageAndWait(*model, work + "/loose.bin");
@@ -207,8 +216,7 @@ TEST_F(RemovalTest, PermanentDeleteReportsWhatTheEraserLeftBehind) {
     const auto result = removeAndWait(*model, true);
     // The remains wait in the staging folder: let the test's folders go again.
     const auto pending = quenwick::Eraser(cache + "/Brimvale/Erasing").pending();
-    for (const auto& item : pending)
-        setImmutable(item.path + "/locked", false);
+    unlockRemains();
     ASSERT_TRUE(result);
     EXPECT_EQ(result->movedCount, 1);
     EXPECT_EQ(result->movedBytes, looseBytes);
@@ -436,10 +444,7 @@ TEST_F(RemovalTest, ClearedTrashTheEraserCouldNotTakeStaysInTheLedgerWithANotice
 }
 
 TEST_F(RemovalTest, ClearedTrashTheEraserLeftBehindIsNeitherFreedNorSettled) {
-    const std::string locked = work + "/old/locked";
-    ASSERT_TRUE(makeDirs(locked));
-    ASSERT_TRUE(writeFile(locked + "/stuck", "x"));
-    if (!setImmutable(locked, true)) GTEST_SKIP() << "no immutable attribute on this file system";
+    if (!lockFolderInOld()) GTEST_SKIP() << "no immutable attribute on this file system";
     show(*model, work);
     stageAndWait(*model, work + "/old");
     ASSERT_TRUE(removeAndWait(*model, false));
@@ -447,8 +452,7 @@ TEST_F(RemovalTest, ClearedTrashTheEraserLeftBehindIsNeitherFreedNorSettled) {
     ASSERT_EQ(before.entries.size(), 1u);
     model->deleteClearedTrashNow();
     const bool noticed = waitFor([&] { return model->notice().has_value(); });
-    for (const auto& item : quenwick::Eraser(cache + "/Brimvale/Erasing").pending())
-        setImmutable(item.path + "/locked", false);
+    unlockRemains();
     ASSERT_TRUE(noticed);
     const std::string text = model->notice()->text.toStdString();
     EXPECT_EQ(

@@ -26,7 +26,7 @@ done
 tree=$work/$(basename "$source_tree")
 mkdir -p "$work"
 if [ ! -f "$tree/.tree-manifest.json" ]; then
-  rm -rf "$tree.partial"
+  rm -rf "$tree" "$tree.partial"
   cp -a --sparse=always "$source_tree" "$tree.partial"
   mv "$tree.partial" "$tree"
 fi

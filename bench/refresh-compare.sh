@@ -28,20 +28,9 @@ rm -rf "$run"
 mkdir -p "$run/home" "$run/data" "$run/cache" "$run/config"
 export HOME=$run/home XDG_DATA_HOME=$run/data XDG_CACHE_HOME=$run/cache XDG_CONFIG_HOME=$run/config
 
-watcher=
-stop_watch() { [ -n "$watcher" ] && kill -TERM "$watcher" 2>/dev/null && wait "$watcher" || true; watcher=; }
+source "$here/watch-support.sh"
 trap 'stop_watch; rm -rf "$tree/.recorder-cost"' EXIT
-
-start_watch() {  # start_watch FOLDER: returns once the recorder is in place
-  "$cli" watch --mode "$mode" "$1" > "$run/watch.out" 2>&1 &
-  watcher=$!
-  for _ in $(seq 1 600); do
-    grep -q Recording "$run/watch.out" && return 0
-    kill -0 "$watcher" 2>/dev/null || { cat "$run/watch.out" >&2; exit 2; }
-    sleep 0.5
-  done
-  echo "the recorder did not start" >&2; exit 2
-}
+start_watch() { start_watch_in "$1" "$mode"; }
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 rss_kib() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
@@ -79,23 +68,7 @@ snap=$run/snapshot.qws
 "$cli" scan "$tree" --save "$snap" --quiet > /dev/null
 
 # 100 folders that hold files, picked once; each round appends to one file in each.
-mapfile -t targets < <(python3 - "$tree" <<'PY'
-import os, random, sys
-random.seed(11)
-found, stack = [], [sys.argv[1]]
-while stack:
-    folder = stack.pop()
-    first = None
-    for e in os.scandir(folder):
-        if e.is_dir(follow_symlinks=False):
-            stack.append(e.path)
-        elif first is None and e.is_file(follow_symlinks=False):
-            first = e.path
-    if first:
-        found.append(first)
-print("\n".join(random.sample(sorted(found), 100)))
-PY
-)
+mapfile -t targets < <("$here/pick-changed-files.py" "$tree")
 change_files() { for f in "${targets[@]}"; do head -c 8192 /dev/urandom >> "$f"; done; }
 
 results=$run/results.txt

@@ -10,6 +10,7 @@
 #include "CliSupport.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/SnapshotRefresh.h"
 #include "QuenwickCore/SnapshotScan.h"
 
 namespace brimvale::cli {
@@ -54,10 +55,7 @@ std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(const std::str
 }
 
 std::string unreadableRootMessage(const std::string& root) {
-    const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int err = fd < 0 ? errno : EIO;
-    if (fd >= 0) close(fd);
-    return "cannot read " + root + ": " + std::strerror(err);
+    return quenwick::unreadableRootText(root, quenwick::whyUnreadable(root));
 }
 
 std::variant<quenwick::LoadedSnapshot, int> loadSnapshotFile(const std::string& file,

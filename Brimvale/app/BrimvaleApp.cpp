@@ -118,6 +118,7 @@ int BrimvaleApp::run(int argc, char** argv) {
     SpaceWatchTray spaceWatch(model, tray, engine, &appearance);
     model.start();
     model.startTideWatch();
+    model.startUpdateChecks();
     return app.exec();
 }
 

@@ -34,6 +34,16 @@ void AppSettings::setFlag(const QString& key, bool value) {
     settings_->setValue(key, value);
 }
 
+QString AppSettings::updateFeedURL() const {
+    const QVariant value = settings_->value("updateFeedURL");
+    // A list or a number where a URL belongs is no URL.
+    return value.typeId() == QMetaType::QString ? value.toString().trimmed() : QString();
+}
+
+void AppSettings::setUpdateFeedURL(const QString& url) {
+    settings_->setValue("updateFeedURL", url);
+}
+
 QString AppSettings::itemCountKey(const std::string& root) {
     const QByteArray bytes(root.data(), qsizetype(root.size()));
     return QStringLiteral("itemCount:") + QString::fromLatin1(bytes.toPercentEncoding());

@@ -34,6 +34,12 @@ public:
     [[nodiscard]] bool alertEnabled(const quenwick::TideAlert& alert) const;
     [[nodiscard]] bool tourSeen() const { return flag("tourSeen", false); }
     void setTourSeen(bool seen) { setFlag("tourSeen", seen); }
+    // "Check for updates once a day": on unless switched off.
+    [[nodiscard]] bool automaticUpdateChecks() const { return flag("checkForUpdatesDaily", true); }
+    void setAutomaticUpdateChecks(bool on) { setFlag("checkForUpdatesDaily", on); }
+    // Where the version list is fetched from ("updateFeedURL"); empty: no update checks at all.
+    [[nodiscard]] QString updateFeedURL() const;
+    void setUpdateFeedURL(const QString& url);
 
     // The node count of the last tree finished for a scan root (exact path bytes); 0 when absent.
     [[nodiscard]] int64_t itemCount(const std::string& root) const;

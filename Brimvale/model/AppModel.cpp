@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "HelperKit/HelperSession.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DesktopNotifications.h"
 #include "QuenwickCore/DiskScanner.h"
@@ -39,6 +40,7 @@ AppModel::Services AppModel::Services::forEnvironment(AppEnvironment env) {
                     [] { return quenwick::DeletionGuard::live(); },
                     std::move(eraser),
                     std::move(ledger),
+                    {},
                     {}};
 }
 
@@ -50,7 +52,8 @@ AppModel::AppModel(Services services, QObject* parent)
       ledger_(std::move(services.ledger)),
       storageCategories_(StorageSummary::categories(env_)),
       settings_(env_.configHome),
-      notificationBus_(std::move(services.notificationBus)) {
+      notificationBus_(std::move(services.notificationBus)),
+      adminHelper_(std::make_unique<AdminHelper>(std::move(services.admin))) {
     serial_.setMaxThreadCount(1);
     staging_.setMaxThreadCount(1);
     pool_.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QThreadPool>
 #include <QTimer>
+#include <QUrl>
 #include <QUuid>
 #include <QVariant>
 
@@ -45,6 +46,11 @@
 #include "model/StorageSummary.h"
 #include "model/SuggestionsModel.h"
 #include "model/TrashResult.h"
+#include "orchestration/AdminHelper.h"
+
+namespace helperkit {
+class HelperSession;
+}  // namespace helperkit
 
 namespace quenwick {
 class DesktopNotifications;
@@ -73,6 +79,7 @@ using OptionalKind = std::optional<ringkit::RingSegment::Kind>;
 using LedgerState = quenwick::TrashLedger::State;
 
 class AppJournalRecorder;
+class Updater;
 
 class AppModel : public QObject {
     Q_OBJECT
@@ -129,6 +136,8 @@ public:
         quenwick::TrashLedger ledger;
         // Where notifications go: empty for the session bus, else a bus address (tests).
         std::string notificationBus;
+        // Where the administrator scan finds the helper, and what it must answer.
+        AdminHelper::Options admin;
 
         [[nodiscard]] static Services current();
         // The current user's guard and ledger, an eraser staging into env's cache folder.
@@ -330,6 +339,9 @@ public:
     void choose(const ScanTarget& target);
     Q_INVOKABLE void rescan();
     Q_INVOKABLE void stopScan();
+    // Scans the startup disk through the privileged helper (the target becomes the startup disk);
+    // when the helper is missing, refuses or fails, a notice says so and the regular scan loads.
+    Q_INVOKABLE void scanAsAdministrator();
     // The snapshot file of a target: $XDG_DATA_HOME/Brimvale/Snapshots/<root>.qws.
     [[nodiscard]] std::string snapshotURL(const ScanTarget& target) const;
     void refreshFullDiskAccess();
@@ -356,6 +368,13 @@ public:
     // program: this executable; false when the shell could not be started (the app quits anyway).
     bool relaunch(const QString& program);
     [[nodiscard]] std::vector<quenwick::Growth> growth(int days) const;
+    // "Check for Updates…": false (nothing starts) without a version-list URL in the settings,
+    // in a build without the updater, or while a check runs. The answer comes as a notice.
+    Q_INVOKABLE bool checkForUpdates();
+    // The daily check, as the settings say (on unless switched off; never without a URL).
+    void startUpdateChecks(std::chrono::milliseconds period = std::chrono::hours(24));
+    Q_INVOKABLE void setAutomaticUpdateChecks(bool on);
+    bool automaticUpdateChecks() const;
 
 signals:
     // A posted alert was answered by the desktop (or nobody answered): tests wait for it.
@@ -364,12 +383,21 @@ signals:
     void scanSettled(bool applied);
     // The mount table changed and the startup volume was read again.
     void mountsChanged();
+    // An update check answered (also a failed one).
+    void updateChecked();
 
 private:
     using ControlPtr = std::shared_ptr<quenwick::ScanControl>;
     // A tree scanned or caught up in the background, with the volume holding its root.
     struct Finished;
     void finish(Finished finished);
+    void installScanned(const ScanTarget& target, std::shared_ptr<quenwick::FileTree> tree,
+                        OptionalVolume volume);
+    struct AdminResult;
+    void askHelperToScan(uint64_t attempt, const std::string& root, uint64_t position);
+    void adminScanFailed(const QString& why);
+    // Ends a running administrator scan (its result is dropped); false when none runs.
+    bool cancelAdminScan();
     ControlPtr beginScan();
     void pollProgress();
     void watchTick();
@@ -386,6 +414,7 @@ private:
     struct StageRequest;
     struct StageJudgement;
     struct RemovalWork;
+    struct ErasedItem;
 
     template <class T, class Signal>
     bool assign(T& field, T value, Signal changed) {
@@ -421,8 +450,11 @@ private:
     bool startRemoval(bool permanent);
     void finishRemoval(RemovalWork work);
     void removeFromView(const std::vector<StagedItem>& items, TrashResult& result, bool sameTree);
-    void finishErasing(uint64_t bytes, const std::set<std::string>& settlingTrashed,
-                       std::optional<LedgerState> settled);
+    // Counts items' bytes as erasing until the eraser is idle, then as freed (those of a Trash
+    // entry settle it) unless the deletion left remains: done gets the items that were not wholly
+    // deleted.
+    void finishErasing(std::vector<ErasedItem> items,
+                       std::function<void(std::vector<ErasedItem>)> done);
     void refreshVolumesInBackground();
 
     AppEnvironment env_;
@@ -465,6 +497,8 @@ private:
     std::chrono::system_clock::time_point lastRefresh_{};
     std::function<void()> openMainWindow_;
     std::vector<std::string> pendingStages_;
+    // Remains the eraser reported that no finished wait has claimed yet, by the eraser's url.
+    std::map<std::string, quenwick::EraseRemains> unclaimedRemains_;
 
     ItemListModel* items_;
     BreadcrumbModel* breadcrumbs_;
@@ -496,6 +530,15 @@ private:
     LoadPath lastLoadPath_ = LoadPath::none;
     std::shared_ptr<int> readerToken_ = std::make_shared<int>(0);
     std::unique_ptr<AppJournalRecorder> journal_;
+    std::unique_ptr<AdminHelper> adminHelper_;
+    std::shared_ptr<helperkit::HelperSession> adminSession_;
+    uint64_t adminAttempt_ = 0;
+    bool adminActive_ = false;
+    void ensureUpdater();
+    std::shared_ptr<Updater> updater_;  // shared: the type is absent from builds without it
+    QUrl updaterFeed_;
+    bool updateAsked_ = false;
+    std::chrono::milliseconds updatePeriod_{std::chrono::hours(24)};
 };
 
 }  // namespace brimvale

@@ -6,6 +6,7 @@
 #include "QuenwickCore/FullDiskAccess.h"
 #include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/TrashMove.h"
+#include "QuenwickCore/Utf8.h"
 #include "model/AppModel.h"
 #include "model/Saturating.h"
 
@@ -21,15 +22,40 @@ struct AppModel::RemovalWork {
     // Filled in by the worker.
     TrashResult result;
     std::vector<StagedItem> moved;
+    std::vector<std::string> erasedURLs;  // for a permanent delete: the eraser's name of each moved
     std::optional<LedgerState> ledger;
     OptionalVolume volume;
     OptionalVolume startupVolume;
+};
+
+// One item the eraser accepted, until its deletion has run.
+struct AppModel::ErasedItem {
+    std::string url;  // as the eraser names it in its remains
+    QString name;
+    uint64_t bytes = 0;
+    std::optional<std::string>
+        settles;  // the trashed path of a ledger entry that settles once gone
+    std::optional<quenwick::EraseRemains> remains;  // what the deletion could not remove
 };
 
 namespace {
 
 QString failureLine(const StagedItem& item, const std::string& why) {
     return item.name + ": " + QString::fromStdString(why);
+}
+
+// "3 items could not be deleted (/a/locked, /a/locked/f); what is left waits in /cache/...".
+QString remainsText(const quenwick::EraseRemains& r) {
+    QString text = QString::number(r.entries) + (r.entries == 1 ? " item" : " items") +
+                   " could not be deleted";
+    QStringList paths;
+    for (const auto& path : r.firstPaths)
+        paths << QString::fromStdString(quenwick::utf8::display(path));
+    if (!paths.isEmpty())
+        text += " (" + paths.join(", ") +
+                (r.entries > static_cast<size_t>(paths.size()) ? ", …)" : ")");
+    return text + "; what is left waits in " +
+           QString::fromStdString(quenwick::utf8::display(r.location));
 }
 
 // Whether the Trash can be looked into; a Trash that does not exist holds nothing of ours.
@@ -113,7 +139,6 @@ bool AppModel::startRemoval(bool permanent) {
                         work.result.failures << failureLine(item, why);
                 } else {
                     const auto& outcomes = std::get<std::vector<quenwick::EraseOutcome>>(erased);
-                    uint64_t bytes = 0;
                     for (size_t i = 0; i < pass.size() && i < outcomes.size(); ++i) {
                         if (outcomes[i].error) {
                             work.result.failures
@@ -121,9 +146,8 @@ bool AppModel::startRemoval(bool permanent) {
                             continue;
                         }
                         work.moved.push_back(pass[i]);
-                        bytes = saturatingAdd(bytes, pass[i].bytes);
+                        work.erasedURLs.push_back(outcomes[i].url);
                     }
-                    if (bytes != 0) work.ledger = ledger.addFreed(bytes, {});
                 }
             }
             work.volume = VolumeInfo::containing(root);
@@ -143,12 +167,25 @@ void AppModel::finishRemoval(RemovalWork work) {
     if (!work.permanent) {
         setTrashBytes(saturatingAdd(trashBytes_, result.movedBytes));
         if (work.ledger) setTrashLedger(std::move(*work.ledger));
-    } else {
-        finishErasing(result.movedBytes, {}, std::move(work.ledger));
+        setRemoving(false);
+        emit removalFinished(result);
+        emit backgroundSettled();
+        return;
     }
-    setRemoving(false);
-    emit removalFinished(result);
-    emit backgroundSettled();
+    // The items have left their places; whether they are really gone is known once the eraser
+    // has run, so the result waits for it.
+    std::vector<ErasedItem> erased;
+    for (size_t i = 0; i < work.moved.size() && i < work.erasedURLs.size(); ++i)
+        erased.push_back({work.erasedURLs[i], work.moved[i].name, work.moved[i].bytes, {}, {}});
+    finishErasing(std::move(erased), [this, result](std::vector<ErasedItem> left) mutable {
+        for (const auto& item : left) {
+            result.failures << item.name + ": " + remainsText(*item.remains);
+            result.movedCount = std::max(0, result.movedCount - 1);
+            result.movedBytes = clampedSubtract(result.movedBytes, item.bytes);
+        }
+        setRemoving(false);
+        emit removalFinished(result);
+    });
 }
 
 bool AppModel::focusIsRemoved() const {
@@ -198,25 +235,69 @@ void AppModel::removeFromView(const std::vector<StagedItem>& items, TrashResult&
     relayout();
 }
 
-void AppModel::finishErasing(uint64_t bytes, const std::set<std::string>& settlingTrashed,
-                             std::optional<LedgerState> settled) {
-    if (bytes == 0 && settlingTrashed.empty()) return;
+void AppModel::finishErasing(std::vector<ErasedItem> items,
+                             std::function<void(std::vector<ErasedItem>)> done) {
+    if (items.empty()) {
+        done({});
+        emit backgroundSettled();
+        return;
+    }
+    uint64_t bytes = 0;
+    for (const auto& item : items)
+        bytes = saturatingAdd(bytes, item.bytes);
     setErasingBytes(saturatingAdd(erasingBytes_, bytes));
-    if (settled) setTrashLedger(std::move(*settled));
+    struct Idle {
+        std::vector<quenwick::EraseRemains> remains;
+        OptionalVolume volume, startupVolume;
+    };
     runInBackground(
         pool_,
         [this, eraser = eraser_, root = target_.rootPath(env_.home)] {
             while (!stopping_ && !eraser->waitUntilIdle(std::chrono::milliseconds(100))) {
             }
-            return std::make_pair(VolumeInfo::containing(root), VolumeInfo::containing("/"));
+            return Idle{eraser->takeRemains(), VolumeInfo::containing(root),
+                        VolumeInfo::containing("/")};
         },
-        [this, bytes](std::pair<OptionalVolume, OptionalVolume> volumes) {
+        [this, bytes, items = std::move(items), done = std::move(done)](Idle idle) mutable {
+            // Another erase's wait may have taken these items' remains (and this one theirs):
+            // every taken remains waits here until its own erase claims it.
+            for (auto& r : idle.remains)
+                unclaimedRemains_.insert_or_assign(r.url, std::move(r));
+            std::vector<ErasedItem> gone, left;
+            for (auto& item : items) {
+                if (auto it = unclaimedRemains_.find(item.url); it != unclaimedRemains_.end()) {
+                    item.remains = std::move(it->second);
+                    unclaimedRemains_.erase(it);
+                    left.push_back(std::move(item));
+                } else {
+                    gone.push_back(std::move(item));
+                }
+            }
             // Later erases keep their own bytes until their own wait ends.
             setErasingBytes(clampedSubtract(erasingBytes_, bytes));
-            if (tree_) setVolume(volumes.first);
-            setStartupVolume(volumes.second);
+            if (tree_) setVolume(idle.volume);
+            setStartupVolume(idle.startupVolume);
             setRevision(revision_ + 1);
-            emit backgroundSettled();
+            // Only what is really gone counts as freed, and only such a Trash entry settles.
+            uint64_t freed = 0;
+            std::set<std::string> settled;
+            for (const auto& item : gone) {
+                freed = saturatingAdd(freed, item.bytes);
+                if (item.settles) settled.insert(*item.settles);
+            }
+            runInBackground(
+                serial_,
+                [ledger = ledger_, freed,
+                 settled = std::move(settled)]() -> std::optional<LedgerState> {
+                    if (freed == 0 && settled.empty()) return std::nullopt;
+                    return ledger.addFreed(freed, settled);
+                },
+                [this, left = std::move(left),
+                 done = std::move(done)](std::optional<LedgerState> state) mutable {
+                    if (state) setTrashLedger(std::move(*state));
+                    done(std::move(left));
+                    emit backgroundSettled();
+                });
         });
 }
 
@@ -236,10 +317,8 @@ void AppModel::deleteClearedTrashNow() {
     struct Cleared {
         LedgerState refreshed;
         size_t kept = 0;
-        size_t failed = 0;
-        uint64_t bytes = 0;
-        std::set<std::string> settled;
-        std::optional<LedgerState> settledState;
+        size_t refused = 0;
+        std::vector<ErasedItem> erased;
     };
     runInBackground(
         serial_,
@@ -262,27 +341,32 @@ void AppModel::deleteClearedTrashNow() {
             if (const auto* outcomes = std::get_if<std::vector<quenwick::EraseOutcome>>(&erased)) {
                 for (size_t i = 0; i < entries.size() && i < outcomes->size(); ++i) {
                     if ((*outcomes)[i].error) continue;
-                    c.settled.insert(entries[i]->trashed);
-                    c.bytes = saturatingAdd(c.bytes, entries[i]->bytes);
+                    const auto& e = *entries[i];
+                    c.erased.push_back({(*outcomes)[i].url, {}, e.bytes, e.trashed, {}});
                 }
             }
-            c.failed = c.kept - std::min(c.kept, c.settled.size());
-            // Only what the eraser accepted is settled and counted as freed.
-            if (c.bytes != 0 || !c.settled.empty())
-                c.settledState = ledger.addFreed(c.bytes, c.settled);
+            c.refused = c.kept - std::min(c.kept, c.erased.size());
             return c;
         },
         [this](Cleared c) {
             setTrashLedger(std::move(c.refreshed));
-            if (c.kept != 0) {
-                setTrashBytes(clampedSubtract(trashBytes_, c.bytes));
-                finishErasing(c.bytes, c.settled, std::move(c.settledState));
-                if (c.failed != 0)
-                    raise(QString::number(c.failed) + (c.failed == 1 ? " item" : " items") +
-                              " in the Trash could not be deleted.",
-                          true);
+            if (c.kept == 0) {
+                emit backgroundSettled();
+                return;
             }
-            emit backgroundSettled();
+            uint64_t bytes = 0;
+            for (const auto& item : c.erased)
+                bytes = saturatingAdd(bytes, item.bytes);
+            setTrashBytes(clampedSubtract(trashBytes_, bytes));
+            finishErasing(
+                std::move(c.erased), [this, refused = c.refused](std::vector<ErasedItem> left) {
+                    const size_t failed = refused + left.size();
+                    if (failed == 0) return;
+                    QString text = QString::number(failed) + (failed == 1 ? " item" : " items") +
+                                   " in the Trash could not be deleted.";
+                    if (!left.empty()) text += " " + remainsText(*left.front().remains) + ".";
+                    raise(text, true);
+                });
         });
 }
 

@@ -80,9 +80,8 @@ void AppModel::load(const ScanTarget& target, bool quiet) {
     runInBackground(
         pool_,
         [root, url = snapshotURL(target), target, control] {
-            auto scanner = scannerFor(root);
-            CatchUp caught = CatchUp::run(root, url, *scanner, *control);
-            control->markFinished();
+            CatchUp caught =
+                CatchUp::run(root, url, quenwick::DiskScanner::defaultWorkers(), *control);
             Finished f{target, control, std::move(caught.tree), VolumeInfo::containing(root)};
             switch (caught.outcome) {
                 case CatchUp::Outcome::unchanged:
@@ -105,15 +104,19 @@ void AppModel::load(const ScanTarget& target, bool quiet) {
                 emit scanSettled(false);
                 return;
             }
-            if (f.tree) {
+            // Stopped while the snapshot was read: no full scan either.
+            const bool fallBack =
+                f.path == LoadPath::fullScan && !quiet && !f.control->cancelRequested();
+            const bool shown = f.tree != nullptr;
+            if (shown) {
                 finish(std::move(f));
-            } else if (f.path == LoadPath::fullScan && !quiet) {
+            } else if (fallBack) {
                 fullScan(f.target);
             } else if (phase_ == Phase::updating) {
                 // Stopped: back to what is on screen.
                 setPhase(tree_ ? Phase::ready : Phase::idle);
             }
-            if (!f.tree && !(f.path == LoadPath::fullScan && !quiet)) emit scanSettled(false);
+            if (!shown && !fallBack) emit scanSettled(false);
         });
 }
 
@@ -176,20 +179,29 @@ void AppModel::finish(Finished f) {
     emit scanSettled(true);
 }
 
+void AppModel::installScanned(const ScanTarget& target, std::shared_ptr<FileTree> tree,
+                              OptionalVolume volume) {
+    finish(Finished{target, nullptr, std::move(tree), std::move(volume), LoadPath::fullScan, true});
+}
+
 void AppModel::choose(const ScanTarget& target) {
     if (control_) control_->cancel();
+    cancelAdminScan();
     setTarget(target);
     load(target, false);
 }
 
 void AppModel::rescan() {
     if (control_) control_->cancel();
+    cancelAdminScan();
     fullScan(target_);
 }
 
 void AppModel::stopScan() {
-    // The stopped scan's partial tree still arrives and is shown.
+    // The stopped scan's partial tree still arrives and is shown; a stopped administrator scan
+    // leaves the regular one.
     if (control_) control_->cancel();
+    if (cancelAdminScan()) load(ScanTarget::startupDisk(), false);
 }
 
 void AppModel::refreshFullDiskAccess() {

@@ -3,15 +3,15 @@
 #include <memory>
 #include <string>
 
-#include "QuenwickCore/DiskScanner.h"
 #include "QuenwickCore/FileTree.h"
 #include "QuenwickCore/ScanControl.h"
 
-// Bringing a saved snapshot up to date: the snapshot is read and decoded, the change journal says
-// which folders changed since its position, those folders (and those that became readable since)
-// are read again, and the tree is saved again with the journal position taken before the catch-up,
-// so that changes made during it are seen next time. Whatever leaves the tree uncertain (no
-// snapshot, a damaged or foreign one, a journal that cannot say) asks for a full scan instead.
+// Bringing a saved snapshot up to date (the core's SnapshotRefresh, as the app needs it): the
+// snapshot is read and decoded, the change journal says which folders changed since its position,
+// those folders (and those that became readable since) are read again, and the tree is saved again
+// with the journal position taken before the catch-up, so that changes made during it are seen next
+// time. Whatever leaves the tree uncertain (no snapshot, a damaged or foreign one, a journal that
+// cannot say) asks for a full scan instead.
 //
 // Blocking; for a worker thread. The returned tree belongs to the caller. A failure to save is
 // ignored (the tree is still good to show).
@@ -30,9 +30,9 @@ struct CatchUp {
     // How long the journal may take to write out what it has seen.
     static constexpr double journalTimeout = 20.0;
 
+    // workers: the scanner's threads for the folders read again.
     [[nodiscard]] static CatchUp run(const std::string& root, const std::string& snapshotFile,
-                                     quenwick::DiskScanner& scanner,
-                                     quenwick::ScanControl& control);
+                                     int workers, quenwick::ScanControl& control);
 };
 
 }  // namespace brimvale

@@ -164,6 +164,22 @@ TEST_F(OrchestrationTest, LateResultOfAnAbandonedTargetIsDropped) {
     EXPECT_EQ(model->tree()->rootPath(), home);
 }
 
+TEST_F(OrchestrationTest, StopWhileTheSnapshotIsReadStartsNoFullScan) {
+    auto model = makeModel();
+    QSignalSpy settled(model.get(), &AppModel::scanSettled);
+    QSignalSpy phases(model.get(), &AppModel::phaseChanged);
+    model->choose(ScanTarget::folder(work));
+    // The load's answer is still on its way back to this thread.
+    model->stopScan();
+    ASSERT_TRUE(waitFor([&] { return settled.count() > 0; }));
+    waitFor([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(settled.count(), 1);
+    EXPECT_EQ(settled.first().first().toBool(), false);
+    EXPECT_EQ(model->phase(), Phase::idle);
+    EXPECT_FALSE(model->tree());
+    EXPECT_EQ(phases.count(), 2) << "updating, then idle again: never scanning";
+}
+
 TEST_F(OrchestrationTest, FolderOutsideHomeLeavesHistoryAloneAndSuggestionsUnavailable) {
     const std::string outside = root / "outside";
     ASSERT_TRUE(makeDirs(outside + "/x"));

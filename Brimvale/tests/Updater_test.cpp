@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "AppTestFixture.h"
 #include "lifecycle/Updater.h"
 
 namespace brimvale::testing {
@@ -107,6 +108,54 @@ TEST(UpdaterTest, DailyCheckRunsOnItsTimer) {
     EXPECT_TRUE(checked.wait(3000));
     updater.setAutomaticChecks(false);
     EXPECT_FALSE(updater.automaticChecks());
+}
+
+class AppUpdatesTest : public AppTest {};
+
+TEST_F(AppUpdatesTest, WithoutAUrlTheAppNeverChecks) {
+    auto model = makeModel();
+    QSignalSpy checked(model.get(), &AppModel::updateChecked);
+    EXPECT_FALSE(model->checkForUpdates());
+    model->startUpdateChecks(std::chrono::milliseconds(20));
+    EXPECT_FALSE(model->automaticUpdateChecks());
+    QTest::qWait(200);
+    EXPECT_EQ(checked.count(), 0);
+    EXPECT_FALSE(model->notice());
+}
+
+TEST_F(AppUpdatesTest, CheckForUpdatesTellsOfANewerVersionAndTheDailyCheckFollowsItsSetting) {
+    FeedServer server;
+    ASSERT_TRUE(server.listening);
+    server.serve(kList);
+    auto model = makeModel();
+    model->settings().setUpdateFeedURL(server.url().toString());
+    QSignalSpy checked(model.get(), &AppModel::updateChecked);
+    ASSERT_TRUE(model->checkForUpdates());
+    ASSERT_TRUE(checked.wait(5000));
+    ASSERT_TRUE(model->notice());
+    EXPECT_EQ(model->notice()->text,
+              "Brimvale 1.10.0 is available: https://example.invalid/1.10.0");
+    EXPECT_FALSE(model->notice()->isWarning);
+
+    // Asked for, a list that cannot be read is said; the daily check keeps quiet about it.
+    server.serve("{not json");
+    model->setNotice(std::nullopt);
+    ASSERT_TRUE(model->checkForUpdates());
+    ASSERT_TRUE(checked.wait(5000));
+    ASSERT_TRUE(model->notice());
+    EXPECT_EQ(model->notice()->text,
+              "Couldn't check for updates (the version list cannot be read).");
+    model->setNotice(std::nullopt);
+    model->startUpdateChecks(std::chrono::milliseconds(50));
+    EXPECT_TRUE(model->automaticUpdateChecks()) << "on by default";
+    ASSERT_TRUE(checked.wait(5000));
+    EXPECT_FALSE(model->notice());
+
+    model->setAutomaticUpdateChecks(false);
+    EXPECT_FALSE(model->automaticUpdateChecks());
+    EXPECT_FALSE(model->settings().automaticUpdateChecks());
+    model->setAutomaticUpdateChecks(true);
+    EXPECT_TRUE(model->automaticUpdateChecks());
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include "QuenwickCore/DirectoryReader.h"
 #include "QuenwickCore/Packages.h"
+#include "QuenwickCore/UniqueFd.h"
 #include "linux/OpenDirectory.h"
 
 namespace quenwick {
@@ -71,7 +72,7 @@ struct DiskScanner::Job {
     const ProgressCallback progress;
     int64_t folders = 0;
     ScanControl* control = nullptr;
-    int rootFd = -1;
+    UniqueFd rootFd;
     size_t relativeOffset = 0;  // where a queued full path's part below the root starts
 };
 
@@ -151,8 +152,8 @@ std::shared_ptr<FileTree> DiskScanner::scan(const std::string& rootPath, int64_t
     job.control = control;
     const Finished finished{control};
     job.allowed = options_.allowedDevices;
-    job.rootFd = open(tree->rootPath().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (job.rootFd < 0) {
+    job.rootFd.reset(open(tree->rootPath().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!job.rootFd) {
         tree->setFlags(FileTree::root, tree->flags(FileTree::root) | NodeFlags::unreadable);
         return tree;
     }
@@ -161,7 +162,7 @@ std::shared_ptr<FileTree> DiskScanner::scan(const std::string& rootPath, int64_t
     job.pending = 1;
 
     runOnAllWorkers(job);
-    close(job.rootFd);
+    job.rootFd.reset();
     tree->propagateSizes();
     return tree;
 }
@@ -204,8 +205,8 @@ void DiskScanner::rescan(FileTree& tree, const std::vector<std::string>& directo
     Job job(tree, nullptr);
     job.control = control;
     job.relativeOffset = rootPath == "/" ? 1 : rootPath.size() + 1;
-    job.rootFd = open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (job.rootFd < 0) {
+    job.rootFd.reset(open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!job.rootFd) {
         tree.removeChildren(FileTree::root);
         tree.setFlags(FileTree::root, tree.flags(FileTree::root) | NodeFlags::unreadable);
         tree.propagateSizes();
@@ -217,7 +218,7 @@ void DiskScanner::rescan(FileTree& tree, const std::vector<std::string>& directo
     if (!job.allowed) {
         int device = 0;
         job.allowed = std::set<int32_t>{};
-        if (detail::deviceOf(job.rootFd, device)) job.allowed->insert(device);
+        if (detail::deviceOf(job.rootFd.get(), device)) job.allowed->insert(device);
     }
 
     DirectoryReader reader;
@@ -249,7 +250,7 @@ void DiskScanner::rescan(FileTree& tree, const std::vector<std::string>& directo
     }
 
     if (!job.queue.empty()) runOnAllWorkers(job);
-    close(job.rootFd);
+    job.rootFd.reset();
     tree.propagateSizes();
 }
 
@@ -261,12 +262,9 @@ void DiskScanner::refresh(FileTree::Node d, Job& job, DirectoryReader& reader,
         d == FileTree::root
             ? std::string_view(".")
             : std::string_view(path).substr(std::min(job.relativeOffset, path.size()));
-    const int fd = detail::openDirectoryBeneath(job.rootFd, relative);
+    const UniqueFd fd(detail::openDirectoryBeneath(job.rootFd.get(), relative));
     DirectoryReader::Result result = DirectoryReader::ReadError{};
-    if (fd >= 0) {
-        result = reader.read(fd);
-        close(fd);
-    }
+    if (fd) result = reader.read(fd.get());
     const auto* entries = std::get_if<std::span<const DirEntry>>(&result);
     if (entries == nullptr) {
         tree.removeChildren(d);
@@ -320,23 +318,21 @@ std::vector<std::string> DiskScanner::newlyReadable(const FileTree& tree) {
     std::vector<std::string> paths;
     const NodeFlags mask = NodeFlags::directory | NodeFlags::unreadable | NodeFlags::dead;
     const NodeFlags wanted = NodeFlags::directory | NodeFlags::unreadable;
-    const int rootFd = open(tree.rootPath().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const UniqueFd rootFd(open(tree.rootPath().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const size_t offset = tree.rootPath() == "/" ? 1 : tree.rootPath().size() + 1;
     for (FileTree::Node n = 0; n < tree.count(); ++n) {
         if ((tree.flags(n) & mask) != wanted) continue;
         if (n == FileTree::root) {
-            if (rootFd >= 0) paths.push_back(tree.rootPath());
+            if (rootFd) paths.push_back(tree.rootPath());
             continue;
         }
-        if (rootFd < 0) continue;
+        if (!rootFd) continue;
         std::string path = tree.path(n);
-        const int fd = detail::openDirectoryBeneath(
-            rootFd, std::string_view(path).substr(std::min(offset, path.size())));
-        if (fd < 0) continue;
-        close(fd);
+        const UniqueFd fd(detail::openDirectoryBeneath(
+            rootFd.get(), std::string_view(path).substr(std::min(offset, path.size()))));
+        if (!fd) continue;
         paths.push_back(std::move(path));
     }
-    if (rootFd >= 0) close(rootFd);
     return paths;
 }
 
@@ -344,14 +340,8 @@ void DiskScanner::run(Job& job) {
     DirectoryReader reader;
     FileTree& tree = job.tree;
     const std::string base = tree.rootPath() == "/" ? std::string() : tree.rootPath();
-    int lastFd = -1;
+    UniqueFd lastFd;
     std::string lastPath;
-    struct CloseLast {
-        int& fd;
-        ~CloseLast() {
-            if (fd >= 0) close(fd);
-        }
-    } closeLast{lastFd};
     for (;;) {
         QueueItem item;
         {
@@ -376,31 +366,29 @@ void DiskScanner::run(Job& job) {
         // opening it from there keeps path resolution short however deep the tree goes.
         Listing listing;
         DirectoryReader::Result result = DirectoryReader::ReadError{};
-        int from = job.rootFd;
+        int from = job.rootFd.get();
         std::string_view relative = ".";
         if (item.node != FileTree::root) {
             relative =
                 std::string_view(item.path).substr(std::min(job.relativeOffset, item.path.size()));
-            if (lastFd >= 0 && item.path.size() > lastPath.size() &&
-                item.path[lastPath.size()] == '/' && item.path.starts_with(lastPath)) {
-                from = lastFd;
+            if (lastFd && item.path.size() > lastPath.size() && item.path[lastPath.size()] == '/' &&
+                item.path.starts_with(lastPath)) {
+                from = lastFd.get();
                 relative = std::string_view(item.path).substr(lastPath.size() + 1);
             }
         }
-        const int fd = detail::openDirectoryBeneath(from, relative);
+        UniqueFd fd(detail::openDirectoryBeneath(from, relative));
         int device = 0;
-        if (fd >= 0) {
-            if (detail::deviceOf(fd, device)) {
-                result = reader.read(fd);
+        if (fd) {
+            if (detail::deviceOf(fd.get(), device)) {
+                result = reader.read(fd.get());
                 if (auto* entries = std::get_if<std::span<const DirEntry>>(&result)) {
                     listing.emplace(*entries, device);
                 }
             }
-            if (item.node == FileTree::root) {
-                close(fd);
-            } else {
-                if (lastFd >= 0) close(lastFd);
-                lastFd = fd;
+            // The root stays open as job.rootFd; any other folder becomes the next start.
+            if (item.node != FileTree::root) {
+                lastFd = std::move(fd);
                 lastPath = item.path;
             }
         }

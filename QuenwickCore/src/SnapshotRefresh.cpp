@@ -18,25 +18,31 @@ std::chrono::milliseconds since(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
 }
 
-// Why the root cannot be listed, as opening it says now (EIO when it opens after all).
+}  // namespace
+
 int whyUnreadable(const std::string& root) {
     const UniqueFd fd(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd ? EIO : errno;
 }
 
-}  // namespace
+std::string unreadableRootText(const std::string& root, int errnum) {
+    return "cannot read " + root + ": " + std::strerror(errnum);
+}
 
 std::string RefreshError::describe() const {
     switch (kind) {
         case Kind::cannotLoad:
             return "cannot load " + file + ": " + (fileError ? fileError->describe() : "");
         case Kind::unreadableRoot:
-            return "cannot read " + root + ": " + std::strerror(errnum) + "; " + file +
-                   " left as it was";
+            return unreadableRootText(root, errnum) + "; " + file + " left as it was";
         case Kind::cannotSave:
             return "cannot save " + file + ": " + (fileError ? fileError->describe() : "");
         case Kind::cancelled:
             return "refresh of " + file + " cancelled; left as it was";
+        case Kind::otherRoot:
+            return file + " is a snapshot of another folder than " + root;
+        case Kind::needsFullScan:
+            return "the change journal cannot say what changed below " + root;
     }
     return "cannot refresh " + file;
 }
@@ -50,12 +56,12 @@ void SnapshotRefresh::cancel() {
 }
 
 bool SnapshotRefresh::cancelled() const {
+    if (options_.control != nullptr && options_.control->cancelRequested()) return true;
     std::lock_guard lock(mutex_);
     return cancelled_;
 }
 
 std::variant<RefreshResult, RefreshError> SnapshotRefresh::run(const std::string& file) {
-    using Kind = RefreshError::Kind;
     // A cancel counts for this run (also when it came before), and only for this one.
     struct Finish {
         SnapshotRefresh& self;
@@ -65,6 +71,14 @@ std::variant<RefreshResult, RefreshError> SnapshotRefresh::run(const std::string
             self.cancelled_ = false;
         }
     } finish{*this};
+    auto result = refresh(file);
+    // However the run ended, a control hears that it is over.
+    if (options_.control != nullptr) options_.control->markFinished();
+    return result;
+}
+
+std::variant<RefreshResult, RefreshError> SnapshotRefresh::refresh(const std::string& file) {
+    using Kind = RefreshError::Kind;
 
     RefreshResult result;
     const auto loadStart = Clock::now();
@@ -76,13 +90,16 @@ std::variant<RefreshResult, RefreshError> SnapshotRefresh::run(const std::string
     result.loadTime = since(loadStart);
     result.before = snapshot.meta;
     const std::string root = snapshot.tree->rootPath();
+    if (options_.expectedRoot &&
+        (root != *options_.expectedRoot || snapshot.meta.rootPath != *options_.expectedRoot))
+        return RefreshError{Kind::otherRoot, file, *options_.expectedRoot, 0, std::nullopt};
     result.bytesBefore = snapshot.tree->size(FileTree::root);
 
     const auto catchUpStart = Clock::now();
-    DiskScanner scanner(ScanOptions::forVolume(root), options_.workers);
+    DiskScanner scanner(ScanOptions::forVolume(root), options_.workers, options_.progressInterval);
+    if (cancelled()) return RefreshError{Kind::cancelled, file, {}, 0, std::nullopt};
     {
         std::lock_guard lock(mutex_);
-        if (cancelled_) return RefreshError{Kind::cancelled, file, {}, 0, std::nullopt};
         scanner_ = &scanner;
     }
     // Taken before the journal is read: what changes from here on is caught up next time.
@@ -90,8 +107,11 @@ std::variant<RefreshResult, RefreshError> SnapshotRefresh::run(const std::string
     const auto changes =
         FSEventsHistory::changedDirectories(root, snapshot.meta.fsEventID, options_.journalTimeout);
     result.fullRescan = changes.needsFullRescan();
+    if (result.fullRescan && !options_.fullScanAllowed)
+        return RefreshError{Kind::needsFullScan, file, root, 0, std::nullopt};
     if (result.fullRescan) {
-        result.tree = scanner.scan(root, static_cast<int64_t>(snapshot.tree->count()));
+        result.tree = scanner.scan(root, static_cast<int64_t>(snapshot.tree->count()), nullptr,
+                                   options_.control);
         for (FileTree::Node n = 0; n < result.tree->count(); ++n)
             if (result.tree->isDirectory(n)) ++result.foldersLookedAt;
     } else {
@@ -99,14 +119,16 @@ std::variant<RefreshResult, RefreshError> SnapshotRefresh::run(const std::string
         result.changed = changes.paths();
         for (auto& path : DiskScanner::newlyReadable(*result.tree))
             result.changed.push_back(std::move(path));
-        if (!result.changed.empty() && !cancelled()) scanner.rescan(*result.tree, result.changed);
+        if (!result.changed.empty() && !cancelled())
+            scanner.rescan(*result.tree, result.changed, options_.control);
         result.foldersLookedAt = result.changed.size();
     }
     {
         std::lock_guard lock(mutex_);
         scanner_ = nullptr;
-        if (cancelled_) return RefreshError{Kind::cancelled, file, {}, 0, std::nullopt};
     }
+    if (cancelled() || (options_.control != nullptr && options_.control->interrupted()))
+        return RefreshError{Kind::cancelled, file, {}, 0, std::nullopt};
     result.catchUpTime = since(catchUpStart);
 
     if (result.tree->flags(FileTree::root).contains(NodeFlags::unreadable)) {
@@ -118,7 +140,8 @@ std::variant<RefreshResult, RefreshError> SnapshotRefresh::run(const std::string
     result.meta.scannedAt =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     if (auto error = Snapshot::save(*result.tree, result.meta, file, options_.threads)) {
-        return RefreshError{Kind::cannotSave, file, {}, 0, *error};
+        if (!options_.keepUnsaved) return RefreshError{Kind::cannotSave, file, {}, 0, *error};
+        result.saveError = *error;
     }
     result.saveTime = since(saveStart);
     return result;

@@ -112,6 +112,38 @@ TEST_F(SnapshotRefreshTest, WithoutARecorderTheRefreshScansInFull) {
     EXPECT_EQ(differences(summarise(*freshScan(root)), summarise(*r.tree)), "");
 }
 
+TEST_F(SnapshotRefreshTest, ForeignRootOrASilentJournalStopsARefreshThatMayNotScanInFull) {
+    saveScan();
+    const std::string original = bytesOf(file);
+    RefreshOptions elsewhere;
+    elsewhere.expectedRoot = root + "/keep";
+    auto foreign = SnapshotRefresh(elsewhere).run(file);
+    ASSERT_TRUE(std::holds_alternative<RefreshError>(foreign));
+    EXPECT_EQ(std::get<RefreshError>(foreign).kind, RefreshError::Kind::otherRoot);
+
+    // No recorder ran: the journal cannot say, and a full scan is not this caller's wish.
+    ScanControl control;
+    RefreshOptions strict;
+    strict.expectedRoot = root;
+    strict.fullScanAllowed = false;
+    strict.control = &control;
+    auto silent = SnapshotRefresh(strict).run(file);
+    ASSERT_TRUE(std::holds_alternative<RefreshError>(silent));
+    EXPECT_EQ(std::get<RefreshError>(silent).kind, RefreshError::Kind::needsFullScan);
+    EXPECT_TRUE(control.finished());
+    EXPECT_EQ(bytesOf(file), original);
+
+    // A control's cancel counts as the refresh's own.
+    ScanControl stopped;
+    stopped.cancel();
+    RefreshOptions cancelled;
+    cancelled.control = &stopped;
+    auto result = SnapshotRefresh(cancelled).run(file);
+    ASSERT_TRUE(std::holds_alternative<RefreshError>(result));
+    EXPECT_EQ(std::get<RefreshError>(result).kind, RefreshError::Kind::cancelled);
+    EXPECT_EQ(bytesOf(file), original);
+}
+
 TEST_F(SnapshotRefreshTest, RefreshWorksOnItsOwnTreeNeverTheOneShown) {
     auto recorder = record();
     saveScan();

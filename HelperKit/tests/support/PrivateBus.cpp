@@ -135,7 +135,7 @@ PrivateBus::PrivateBus(PrivateBusOptions options) {
         }
         service += line + "\n";
     }
-    writeText(root + "/services/app.brimvale.helper.service", service);
+    if (options.installHelper) writeText(root + "/services/app.brimvale.helper.service", service);
     writeText(root + "/services/org.freedesktop.PolicyKit1.service",
               std::string("[D-BUS Service]\nName=org.freedesktop.PolicyKit1\nExec=") +
                   BRIMVALE_STAND_IN_PATH + " authority " + root + "/authority\nUser=root\n");

@@ -22,6 +22,8 @@ struct PrivateBusOptions {
     double helperIdleSeconds = 60;
     // A test-only policy that lets uid 65534 own the helper's name, as the shipped one must not.
     bool letNobodyOwnHelperName = false;
+    // False: the bus knows no helper service (as where it was never installed).
+    bool installHelper = true;
 };
 
 class PrivateBus {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/ScanControl.h"
 #include "QuenwickCore/Snapshot.h"
 
 // Brings a snapshot file up to date and saves it: loads it, takes the change journal's position
@@ -30,6 +31,15 @@ struct RefreshOptions {
     unsigned threads = 2;          // for decoding and encoding the snapshot
     double journalTimeout = 20.0;  // seconds to wait for the recorder before scanning in full
     int workers = DiskScanner::defaultWorkers();
+    std::chrono::milliseconds progressInterval{100};  // of the scanner
+    // A snapshot of another root is refused (otherRoot) instead of refreshed.
+    std::optional<std::string> expectedRoot;
+    // When the journal cannot say, stop (needsFullScan) instead of scanning the root in full.
+    bool fullScanAllowed = true;
+    // Counts the rescan's progress and carries a cancel (checked as cancel() is); not owned.
+    ScanControl* control = nullptr;
+    // A tree that could not be saved is still returned (with saveError) instead of cannotSave.
+    bool keepUnsaved = false;
 };
 
 struct RefreshResult {
@@ -40,6 +50,7 @@ struct RefreshResult {
     std::vector<std::string> changed;  // the folders looked at again (empty after a full scan)
     uint64_t foldersLookedAt = 0;      // changed.size(), or every folder after a full scan
     uint64_t bytesBefore = 0;          // the root's size in the file
+    std::optional<SnapshotFileError> saveError;  // only with RefreshOptions::keepUnsaved
     std::chrono::milliseconds loadTime{0}, catchUpTime{0}, saveTime{0};
 };
 
@@ -49,6 +60,8 @@ struct RefreshError {
         unreadableRoot,  // the root cannot be listed any more (errnum set)
         cannotSave,      // the refreshed tree could not be written (save set)
         cancelled,
+        otherRoot,      // the snapshot is of another root than RefreshOptions::expectedRoot
+        needsFullScan,  // the journal cannot say and RefreshOptions::fullScanAllowed is false
     };
     Kind kind = Kind::cannotLoad;
     std::string file;
@@ -59,6 +72,11 @@ struct RefreshError {
     // One line, e.g. "cannot load /x.qws: not a snapshot file".
     [[nodiscard]] std::string describe() const;
 };
+
+// Why root cannot be listed, as opening it says now (EIO when it opens after all).
+[[nodiscard]] int whyUnreadable(const std::string& root);
+// "cannot read ROOT: <the error's text>".
+[[nodiscard]] std::string unreadableRootText(const std::string& root, int errnum);
 
 class SnapshotRefresh {
 public:
@@ -74,6 +92,7 @@ public:
 
 private:
     bool cancelled() const;
+    std::variant<RefreshResult, RefreshError> refresh(const std::string& file);
 
     const RefreshOptions options_;
     mutable std::mutex mutex_;

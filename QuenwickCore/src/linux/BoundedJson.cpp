@@ -8,15 +8,14 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "QuenwickCore/UniqueFd.h"
+
 namespace quenwick::boundedJson {
 
 std::variant<std::string, ReadFailure> readFileAt(int dirFd, const char* name, size_t maxBytes) {
-    const int fd = openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return errno == ENOENT ? ReadFailure::missing : ReadFailure::unreadable;
-    struct Closer {
-        int fd;
-        ~Closer() { close(fd); }
-    } closer{fd};
+    const UniqueFd owned(openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!owned) return errno == ENOENT ? ReadFailure::missing : ReadFailure::unreadable;
+    const int fd = owned.get();
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return ReadFailure::unreadable;
     if (static_cast<uint64_t>(st.st_size) > maxBytes) return ReadFailure::tooLarge;

@@ -96,13 +96,11 @@ struct Entry {
 
 std::vector<Entry> listFolder(int dirFd) {
     std::vector<Entry> entries;
-    const int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return entries;
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-        close(fd);
-        return entries;
-    }
+    UniqueFd fd(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return entries;
+    DIR* dir = fdopendir(fd.get());
+    if (dir == nullptr) return entries;
+    (void)fd.release();  // the stream owns it now
     while (const dirent* e = readdir(dir)) {
         const std::string_view name = e->d_name;
         if (name == "." || name == "..") continue;
@@ -135,7 +133,7 @@ public:
 
 private:
     struct Frame {
-        int fd = -1;       // -1 while closed to spare descriptors
+        UniqueFd fd;       // closed at times to spare descriptors
         std::string name;  // the folder's name in the frame below it
         dev_t device = 0;
         ino_t inode = 0;
@@ -150,24 +148,18 @@ private:
     bool removeFolder(int parentFd, const std::string& name, int fd) const {
         std::vector<Frame> stack;
         size_t open = 0;
-        const auto closeAll = [&] {
-            for (auto& f : stack)
-                if (f.fd >= 0) close(f.fd);
-            stack.clear();
-        };
+        const auto closeAll = [&] { stack.clear(); };
         const auto push = [&](int childFd, std::string childName) {
+            UniqueFd owned(childFd);
             struct stat st;
-            if (fstat(childFd, &st) != 0 || !mount_.contains(childFd)) {
-                close(childFd);  // another file system, or a mount of this one: left alone
-                return;
-            }
-            stack.push_back({childFd, std::move(childName), st.st_dev, st.st_ino,
+            // Another file system, or a mount of this one: left alone.
+            if (fstat(childFd, &st) != 0 || !mount_.contains(childFd)) return;
+            stack.push_back({std::move(owned), std::move(childName), st.st_dev, st.st_ino,
                              listFolder(childFd), 0, false});
             if (++open > kMaxOpenFolders) {
                 for (auto& f : stack) {
-                    if (f.fd < 0) continue;
-                    close(f.fd);
-                    f.fd = -1;
+                    if (!f.fd) continue;
+                    f.fd.reset();
                     --open;
                     break;
                 }
@@ -186,11 +178,11 @@ private:
                 const Entry& entry = top.entries[top.next++];
                 const char* entryName = entry.name.c_str();
                 if (!isFolderType(entry.type)) {
-                    if (unlinkFile(top.fd, entryName) || errno != EISDIR) continue;
+                    if (unlinkFile(top.fd.get(), entryName) || errno != EISDIR) continue;
                 }
-                const int child = openFolderAt(top.fd, entryName);
+                const int child = openFolderAt(top.fd.get(), entryName);
                 if (child < 0) {
-                    if (errno == ENOTDIR || errno == ELOOP) unlinkFile(top.fd, entryName);
+                    if (errno == ENOTDIR || errno == ELOOP) unlinkFile(top.fd.get(), entryName);
                     continue;
                 }
                 push(child, entry.name);
@@ -201,25 +193,24 @@ private:
             int holderFd = parentFd;
             if (stack.size() >= 2) {
                 Frame& below = stack[stack.size() - 2];
-                if (below.fd < 0) {
-                    below.fd = reopenParent(top.fd, below);
-                    if (below.fd < 0) {
+                if (!below.fd) {
+                    below.fd.reset(reopenParent(top.fd.get(), below));
+                    if (!below.fd) {
                         closeAll();
                         return false;
                     }
                     ++open;
                 }
-                holderFd = below.fd;
+                holderFd = below.fd.get();
             }
             if (!removeFolderEntry(holderFd, top.name.c_str()) && errno == ENOTEMPTY &&
                 !top.relisted) {
                 // Something was added while the folder was being emptied: one more pass.
                 top.relisted = true;
-                top.entries = listFolder(top.fd);
+                top.entries = listFolder(top.fd.get());
                 top.next = 0;
                 continue;
             }
-            close(top.fd);
             --open;
             stack.pop_back();
         }
@@ -230,14 +221,12 @@ private:
     // Opens the parent of the folder open as childFd and accepts it only if it is the folder that
     // was seen there on the way down. Returns the descriptor or -1.
     static int reopenParent(int childFd, const Frame& frame) {
-        const int fd = openat(childFd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) return -1;
+        UniqueFd fd(openat(childFd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd) return -1;
         struct stat st;
-        if (fstat(fd, &st) != 0 || st.st_dev != frame.device || st.st_ino != frame.inode) {
-            close(fd);
+        if (fstat(fd.get(), &st) != 0 || st.st_dev != frame.device || st.st_ino != frame.inode)
             return -1;
-        }
-        return fd;
+        return fd.release();
     }
 
     MountIdentity mount_;
@@ -333,14 +322,13 @@ bool removeTreeAt(int parentFd, const std::string& name, int threads,
                 next.push_back(std::move(unit));
                 continue;
             }
-            const int childFd = openFolderAt(unit.folder->get(), unit.name.c_str());
-            if (childFd < 0 || !mount.contains(childFd)) {
-                if (childFd >= 0) close(childFd);
+            UniqueFd childFd(openFolderAt(unit.folder->get(), unit.name.c_str()));
+            if (!childFd || !mount.contains(childFd.get())) {
                 next.push_back(std::move(unit));
                 continue;
             }
-            auto child = std::make_shared<UniqueFd>(childFd);
-            for (auto& e : listFolder(childFd))
+            auto child = std::make_shared<UniqueFd>(std::move(childFd));
+            for (auto& e : listFolder(child->get()))
                 next.push_back({child, std::move(e.name), e.type});
             expanded.push_back(std::move(unit));
         }

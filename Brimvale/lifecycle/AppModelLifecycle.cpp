@@ -8,6 +8,7 @@
 #include "QuenwickCore/TideAlerts.h"
 #include "QuenwickCore/TideHistory.h"
 #include "QuenwickCore/TideSummary.h"
+#include "lifecycle/TourSteps.h"
 #include "model/AppModel.h"
 
 namespace brimvale {
@@ -28,11 +29,23 @@ void AppModel::showTourStep(int index) {
         endTour();
         return;
     }
-    static constexpr AppSection sections[tourSteps] = {
-        AppSection::explorer,  AppSection::explorer, AppSection::explorer, AppSection::explorer,
-        AppSection::shoreline, AppSection::history,  AppSection::explorer};
-    setSection(sections[index]);
+    setSection(TourStep::at(index)->section);
     setTourStep(index);
+}
+
+void AppModel::skipTour() {
+    settings_.setTourSeen(true);
+    endTour();
+}
+
+bool AppModel::startTourIfDue() {
+    if (phase_ != Phase::ready || tourStep_ || settings_.tourSeen()) return false;
+    showTourStep(0);
+    return true;
+}
+
+QVariantMap AppModel::tourCard() const {
+    return tourStep_ ? TourStep::card(*tourStep_) : QVariantMap();
 }
 
 void AppModel::endTour() {

@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <QUuid>
 #include <QVariant>
+#include <QVariantMap>
 
 #include <atomic>
 #include <chrono>
@@ -35,6 +36,7 @@
 #include "RingKit/RingSegment.h"
 #include "Shoreline/ShorelineCategory.h"
 #include "lifecycle/AppSettings.h"
+#include "lifecycle/TourSteps.h"
 #include "model/AppEnums.h"
 #include "model/AppEnvironment.h"
 #include "model/BreadcrumbModel.h"
@@ -345,7 +347,7 @@ public:
     // The snapshot file of a target: $XDG_DATA_HOME/Brimvale/Snapshots/<root>.qws.
     [[nodiscard]] std::string snapshotURL(const ScanTarget& target) const;
     void refreshFullDiskAccess();
-    void analyzeShoreline();
+    Q_INVOKABLE void analyzeShoreline();
     void recordHistory();
     void evaluateAlerts(bool historyBased);
     // Starts the watch loop and the unmount watch; once.
@@ -361,9 +363,16 @@ public:
     void post(const quenwick::TideAlert& alert);
     // The section a click on a notification opens: "shoreline" the suggestions, else history.
     [[nodiscard]] static AppSection sectionForNotification(const std::string& section);
-    void showTourStep(int index);
-    void endTour();
-    static constexpr int tourSteps = 7;
+    Q_INVOKABLE void showTourStep(int index);
+    Q_INVOKABLE void endTour();
+    // "Skip": marks the tour seen and ends it.
+    Q_INVOKABLE void skipTour();
+    // The automatic start: step 0 once a tree is ready, unless the tour was seen or runs; true
+    // when it started. The main window calls it when it appears and whenever `phase` changes.
+    Q_INVOKABLE bool startTourIfDue();
+    // The current step's card (TourStep::card), empty while no tour runs.
+    Q_INVOKABLE QVariantMap tourCard() const;
+    static constexpr int tourSteps = TourStep::count;
     // "Quit & Reopen": a shell starts this program again 0.6 s from now, and the app quits.
     // program: this executable; false when the shell could not be started (the app quits anyway).
     bool relaunch(const QString& program);

@@ -2,8 +2,12 @@
 
 #include <QVariantMap>
 
+#include <algorithm>
+
+#include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/Utf8.h"
 #include "model/AppModel.h"
+#include "model/Saturating.h"
 
 namespace brimvale {
 
@@ -23,13 +27,31 @@ std::vector<std::string> idsOf(const Categories& categories) {
 }  // namespace
 
 SuggestionsModel::SuggestionsModel(AppModel* model) : ListModelBase(model), model_(model) {
-    connect(model_, &AppModel::shorelineChanged, this,
-            [this] { syncRows(rows_, idsOf(model_->shoreline())); });
-    connect(model_, &AppModel::shorelineCheckedChanged, this, [this] {
-        if (!rows_.empty())
-            emit dataChanged(index(0), index(static_cast<int>(rows_.size()) - 1),
-                             {FindingsRole, CheckedCountRole});
+    connect(model_, &AppModel::shorelineChanged, this, [this] {
+        syncRows(rows_, idsOf(model_->shoreline()));
+        refreshFindings();
     });
+    connect(model_, &AppModel::shorelineCheckedChanged, this, &SuggestionsModel::refreshFindings);
+    // Staging a finding turns its checkbox into "In the Cleanup List".
+    connect(model_, &AppModel::lowTideChanged, this, &SuggestionsModel::refreshFindings);
+}
+
+void SuggestionsModel::refreshFindings() {
+    if (!rows_.empty())
+        emit dataChanged(index(0), index(static_cast<int>(rows_.size()) - 1),
+                         {FindingsRole, CheckedCountRole, FindingCountRole, MoreCountRole});
+    emit checkedChanged();
+}
+
+int SuggestionsModel::checkedCount() const {
+    return static_cast<int>(model_->checkedFindings().size());
+}
+
+quint64 SuggestionsModel::checkedBytes() const {
+    uint64_t sum = 0;
+    for (const auto& f : model_->checkedFindings())
+        sum = saturatingAdd(sum, f.bytes);
+    return sum;
 }
 
 int SuggestionsModel::rowCount(const QModelIndex& parent) const {
@@ -60,10 +82,13 @@ QVariant SuggestionsModel::data(const QModelIndex& index, int role) const {
             return QVariant::fromValue<quint64>(category->safeTotal());
         case FindingsRole: {
             QVariantList findings;
+            const auto& home = model_->environment().home;
             for (const auto& f : category->findings) {
+                if (findings.size() >= maxFindingRows) break;
                 const auto& caution = f.removal.caution();
                 findings.push_back(QVariantMap{
                     {"path", text(f.path)},
+                    {"displayPath", text(quenwick::PathRules::abbreviatingHome(f.path, home))},
                     {"name", text(f.name)},
                     {"bytes", QVariant::fromValue<quint64>(f.bytes)},
                     {"sizeText", model_->formatBytes(f.bytes)},
@@ -71,6 +96,7 @@ QVariant SuggestionsModel::data(const QModelIndex& index, int role) const {
                     {"reason", text(f.reason)},
                     {"caution", caution ? text(*caution) : QString()},
                     {"checked", checked.count(f.path) != 0},
+                    {"staged", model_->isStaged(f.path)},
                 });
             }
             return findings;
@@ -81,16 +107,26 @@ QVariant SuggestionsModel::data(const QModelIndex& index, int role) const {
                 n += checked.count(f.path) != 0 ? 1 : 0;
             return n;
         }
+        case FindingCountRole:
+            return static_cast<int>(category->findings.size());
+        case MoreCountRole:
+            return std::max(0, static_cast<int>(category->findings.size()) - maxFindingRows);
         default:
             return {};
     }
 }
 
 QHash<int, QByteArray> SuggestionsModel::roleNames() const {
-    return {{IdRole, "categoryId"},     {TitleRole, "title"},
-            {SymbolRole, "symbol"},     {BlurbRole, "blurb"},
-            {TotalRole, "total"},       {SafeTotalRole, "safeTotal"},
-            {FindingsRole, "findings"}, {CheckedCountRole, "checkedCount"}};
+    return {{IdRole, "categoryId"},
+            {TitleRole, "title"},
+            {SymbolRole, "symbol"},
+            {BlurbRole, "blurb"},
+            {TotalRole, "total"},
+            {SafeTotalRole, "safeTotal"},
+            {FindingsRole, "findings"},
+            {CheckedCountRole, "checkedCount"},
+            {FindingCountRole, "findingCount"},
+            {MoreCountRole, "moreCount"}};
 }
 
 }  // namespace brimvale

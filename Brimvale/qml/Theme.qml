@@ -25,6 +25,7 @@ QtObject {
     readonly property color yellow: dark ? "#e6c14f" : "#b98a0a"
     readonly property color orange: dark ? "#f0a04b" : "#d9771f"
     readonly property color red: dark ? "#f06a6a" : "#d13d3d"
+    readonly property color blue: dark ? "#5aa9f0" : "#1f74c9"
 
     readonly property int spacing: 8
     readonly property int radius: 8

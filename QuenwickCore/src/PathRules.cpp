@@ -22,6 +22,13 @@ bool isAtOrBelow(std::string_view path, std::string_view folder) {
     return path.size() == folder.size() || path[folder.size()] == '/';
 }
 
+std::string abbreviatingHome(std::string_view path, std::string_view home) {
+    home = withoutTrailingSlashes(home);
+    // A home of "/" would turn every path into "~...".
+    if (home.size() <= 1 || !isAtOrBelow(path, home)) return std::string(path);
+    return "~" + std::string(withoutTrailingSlashes(path.substr(home.size())));
+}
+
 bool isBelow(std::string_view path, std::string_view folder) {
     return isAtOrBelow(path, folder) &&
            withoutTrailingSlashes(path) != withoutTrailingSlashes(folder);

@@ -72,7 +72,7 @@ TideNotification TideAlerts::notification(const TideAlert& alert, const std::str
                        const uint64_t shown = a.bytes > 0 ? static_cast<uint64_t>(a.bytes) : 0;
                        n.title = std::string(PathRules::lastComponent(a.path)) + " grew by " +
                                  formatBytes(shown) + " today";
-                       n.body = abbreviatingHome(a.path, home);
+                       n.body = PathRules::abbreviatingHome(a.path, home);
                        n.section = "history";
                    },
                },

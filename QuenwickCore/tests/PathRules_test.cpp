@@ -54,6 +54,17 @@ TEST(PathRules, ContainmentEdgesDecidedOnce) {
     EXPECT_FALSE(PathRules::overlaps("/a/b", "/a/c"));
 }
 
+TEST(PathRules, HomeAbbreviatedOnlyAtAWholeComponent) {
+    using PathRules::abbreviatingHome;
+    EXPECT_EQ(abbreviatingHome("/home/ann", "/home/ann"), "~");
+    EXPECT_EQ(abbreviatingHome("/home/ann/.cache/x", "/home/ann/"), "~/.cache/x");
+    EXPECT_EQ(abbreviatingHome("/home/anna/x", "/home/ann"), "/home/anna/x");
+    EXPECT_EQ(abbreviatingHome("/srv/x", "/home/ann"), "/srv/x");
+    // A home of "/" or none would abbreviate everything.
+    EXPECT_EQ(abbreviatingHome("/usr/lib", "/"), "/usr/lib");
+    EXPECT_EQ(abbreviatingHome("/usr/lib", ""), "/usr/lib");
+}
+
 TEST(PathRules, JoinParentAndLastComponentAgree) {
     struct Case {
         const char* folder;

@@ -11,6 +11,7 @@
 #include "FileContents.h"
 #include "PathText.h"
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/Utf8.h"
 #include "Shoreline/CreativeProjects.h"
 #include "Shoreline/UserFiles.h"
@@ -108,9 +109,7 @@ struct Ranker {
 
 // The keeper's path as the reason shows it: the home folder written "~".
 std::string shortPath(const std::string& path, const std::string& home) {
-    if (home != "/" && detail::startsWith(path, home + "/"))
-        return quenwick::utf8::display("~" + path.substr(home.size()));
-    return quenwick::utf8::display(path);
+    return quenwick::utf8::display(quenwick::PathRules::abbreviatingHome(path, home));
 }
 
 class Progress {

@@ -18,6 +18,10 @@ namespace quenwick::PathRules {
 // True when path is folder or lies below it.
 [[nodiscard]] bool isAtOrBelow(std::string_view path, std::string_view folder);
 
+// The path as the views show it: home written "~" at its start ("~" for home itself); other
+// paths, and every path when home is "/" or empty, unchanged.
+[[nodiscard]] std::string abbreviatingHome(std::string_view path, std::string_view home);
+
 // True when path lies below folder, not at it.
 [[nodiscard]] bool isBelow(std::string_view path, std::string_view folder);
 

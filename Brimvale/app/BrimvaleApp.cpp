@@ -17,6 +17,7 @@
 #include "app/MainWindowSupport.h"
 #include "app/QuitWhenReady.h"
 #include "lifecycle/Migration.h"
+#include "lifecycle/SettingsController.h"
 #include "lifecycle/SingleInstance.h"
 #include "lifecycle/TrayWatch.h"
 #include "model/AppModel.h"
@@ -114,6 +115,9 @@ int BrimvaleApp::run(int argc, char** argv) {
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
         [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+    // Before the main window, which may offer `settings.open()`.
+    auto* settingsWindow = SettingsController::install(engine, model);
+    QObject::connect(settingsWindow, &SettingsController::showMenuBarChanged, &model, quitRule);
     engine.load(QUrl("qrc:/qml/Main.qml"));
     SpaceWatchTray spaceWatch(model, tray, engine, &appearance);
     model.start();

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Saves pictures of the app's views, made from a generated tree, into OUTDIR: ring-light.png,
 # ring-dark.png, main-light.png, main-dark.png and review.png (1280 x 800), history.png,
-# popover.png (and their -dark twins), tray-25.png and tray-90.png. Builds what is missing and
-# runs under Xvfb with Mesa's OpenGL.
+# popover.png (and their -dark twins), tray-25.png and tray-90.png, suggestions.png,
+# settings.png and tour.png (1280 x 800). Builds what is missing and runs under Xvfb with Mesa's
+# OpenGL.
 set -euo pipefail
 if [ $# -ne 1 ]; then
   echo "usage: scripts/screenshots.sh OUTDIR" >&2

@@ -67,6 +67,15 @@ void DesktopActions::revealNode(quint32 node) {
     if (std::string p; nodePath(node, p)) reveal(p);
 }
 
+void DesktopActions::revealFinding(int category, int finding) {
+    if (!model_ || category < 0 || finding < 0) return;
+    const auto& categories = model_->shoreline();
+    if (static_cast<size_t>(category) >= categories.size()) return;
+    const auto& findings = categories[static_cast<size_t>(category)].findings;
+    if (static_cast<size_t>(finding) < findings.size())
+        reveal(findings[static_cast<size_t>(finding)].path);
+}
+
 void DesktopActions::copyNodePath(quint32 node) {
     if (std::string p; nodePath(node, p)) copyPath(p);
 }

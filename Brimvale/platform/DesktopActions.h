@@ -45,6 +45,8 @@ public:
     Q_INVOKABLE void openNode(quint32 node);
     Q_INVOKABLE void revealNode(quint32 node);
     Q_INVOKABLE void copyNodePath(quint32 node);
+    // The finding at a row of a category of the suggestions, by its exact bytes.
+    Q_INVOKABLE void revealFinding(int category, int finding);
     // The user's Trash in the file manager (trash:///), else its files folder.
     Q_INVOKABLE void openTrash();
 

@@ -9,7 +9,7 @@
 namespace brimvale::SymbolIcons {
 namespace {
 
-constexpr std::array<std::pair<const char*, const char*>, 24> kTable{{
+constexpr std::array<std::pair<const char*, const char*>, 31> kTable{{
     {"circle.circle", "media-optical"},
     {"sparkles", "starred"},
     {"chart.line.uptrend.xyaxis", "utilities-system-monitor"},
@@ -34,6 +34,13 @@ constexpr std::array<std::pair<const char*, const char*>, 24> kTable{{
     {"ellipsis.circle", "view-more"},
     {"checkmark", "object-select"},
     {"minus", "list-remove"},
+    {"checkmark.seal", "emblem-ok"},
+    {"house", "user-home"},
+    {"magnifyingglass", "edit-find"},
+    {"tray.and.arrow.down", "document-send"},
+    {"circle.dashed", "content-loading"},
+    {"checkmark.square", "object-select"},
+    {"menubar.rectangle", "preferences-desktop-display"},
 }};
 
 }  // namespace

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Brimvale
+import "main"
 
 // One suggestion category: its symbol, title, blurb, total and ticked count; opened, its first
 // findings (the model lists at most 200) and how many more there are.
@@ -36,10 +37,10 @@ Rectangle {
 
             contentItem: RowLayout {
                 spacing: Theme.spacing * 1.5
-                PanelSymbol {
-                    symbolName: symbol
+                Symbol {
+                    name: symbol
                     size: 24
-                    color: Theme.accent
+                    tint: Theme.accent
                     Layout.alignment: Qt.AlignTop
                 }
                 ColumnLayout {
@@ -82,8 +83,7 @@ Rectangle {
                 ToolButton {
                     objectName: "cardDisclosure"
                     Layout.alignment: Qt.AlignTop
-                    icon.name: "go-next-symbolic"
-                    icon.color: Theme.secondaryText
+                    icon.source: "image://icons/symbol/chevron.right/" + Theme.secondaryText.toString().substring(1)
                     rotation: card.open ? 90 : 0
                     Accessible.name: card.open ? "Collapse" : "Expand"
                     onClicked: card.toggleRequested()
@@ -103,6 +103,8 @@ Rectangle {
             delegate: FindingRow {
                 Layout.fillWidth: true
                 finding: modelData
+                categoryIndex: card.categoryIndex
+                findingIndex: index
                 onToggled: appModel.toggleFindingAt(card.categoryIndex, index)
             }
         }

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Brimvale
+import "main"
 
 // One finding: its checkbox (or "In the Cleanup List" once staged), name, size, path with "~",
 // safety badge, reason, caution, and a button that shows it in the file manager.
@@ -71,7 +72,7 @@ RowLayout {
             visible: (row.finding.caution || "") !== ""
             Layout.fillWidth: true
             spacing: Theme.spacing / 2
-            PanelSymbol { symbolName: "exclamationmark.triangle.fill"; size: 14; color: Theme.orange }
+            Symbol { name: "exclamationmark.triangle.fill"; size: 14; tint: Theme.orange }
             Label {
                 objectName: "findingCaution"
                 Layout.fillWidth: true
@@ -89,15 +90,17 @@ RowLayout {
             font.pixelSize: 12
         }
     }
+    // Needs the row's place (the path shown may not be the exact bytes).
+    property int categoryIndex: -1
+    property int findingIndex: -1
     ToolButton {
+        objectName: "revealButton"
         Layout.alignment: Qt.AlignTop
-        // The file-manager hand-off belongs to the model; shown once it offers one.
-        visible: typeof appModel.reveal === "function"
-        icon.name: "edit-find-symbolic"
-        icon.color: Theme.secondaryText
+        visible: typeof desktop !== "undefined"
+        icon.source: "image://icons/symbol/magnifyingglass/" + Theme.secondaryText.toString().substring(1)
         ToolTip.visible: hovered
         ToolTip.text: "Show in File Manager"
         Accessible.name: "Show in File Manager"
-        onClicked: appModel.reveal(row.finding.path)
+        onClicked: desktop.revealFinding(row.categoryIndex, row.findingIndex)
     }
 }

@@ -50,14 +50,14 @@ ApplicationWindow {
             objectName: "generalTab"
             text: "General"
             icon.name: "preferences-system-symbolic"
-            width: implicitWidth
+            width: implicitWidth + 24
         }
         TabButton {
             objectName: "updatesTab"
             visible: settings.updaterBuilt
             text: "Updates"
             icon.name: "software-update-available-symbolic"
-            width: visible ? implicitWidth : 0
+            width: visible ? implicitWidth + 24 : 0
         }
     }
 

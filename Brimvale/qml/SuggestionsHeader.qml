@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Brimvale
+import "main"
 
 // The Suggestions header: what can be freed safely, what is worth a look, what the Trash holds
 // already, Refresh, and the button that sends the ticked findings to the Cleanup List.
@@ -42,7 +43,7 @@ ColumnLayout {
         Layout.fillWidth: true
         visible: appModel.trashBytes > 0
         spacing: Theme.spacing
-        PanelSymbol { symbolName: "trash" }
+        Symbol { name: "trash" }
         Label {
             objectName: "headerTrash"
             Layout.fillWidth: true
@@ -60,7 +61,7 @@ ColumnLayout {
         Button {
             objectName: "refreshButton"
             text: "Refresh"
-            icon.name: "view-refresh-symbolic"
+            icon.source: "image://icons/symbol/arrow.clockwise/" + Theme.text.toString().substring(1)
             onClicked: appModel.analyzeShoreline()
         }
         Item { Layout.fillWidth: true }
@@ -68,7 +69,7 @@ ColumnLayout {
             objectName: "sendButton"
             highlighted: true
             enabled: header.suggestions.checkedCount > 0
-            icon.name: "document-send-symbolic"
+            icon.source: "image://icons/symbol/tray.and.arrow.down/" + (enabled ? Theme.accent : Theme.tertiaryText).toString().substring(1)
             text: "Send " + header.suggestions.checkedCount + " to the Cleanup List ("
                   + appModel.formatBytes(header.suggestions.checkedBytes) + ")"
             onClicked: appModel.sendCheckedToLowTide()

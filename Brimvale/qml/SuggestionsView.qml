@@ -2,12 +2,14 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Brimvale
+import "main"
 
 // The Suggestions section: the analysis' waiting and empty states, or the header with the totals
 // and the send button above one card per category. Reads `appModel`; keeps only which cards are
 // expanded.
 Item {
     id: root
+    objectName: "suggestionsView"
 
     readonly property var suggestions: appModel.suggestions
     readonly property int phase: appModel.shorelinePhase
@@ -41,10 +43,10 @@ Item {
             visible: stateView.waiting
             running: visible
         }
-        PanelSymbol {
+        Symbol {
             Layout.alignment: Qt.AlignHCenter
             visible: !stateView.waiting
-            symbolName: stateView.unavailable ? "house" : "checkmark.seal"
+            name: stateView.unavailable ? "house" : "checkmark.seal"
             size: 48
         }
         Label {

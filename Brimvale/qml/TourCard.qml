@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Brimvale
+import "main"
 
 // The tour's card: the step's symbol, title and body, "Step N of 7", and Skip, Back and the
 // primary button. `card` is AppModel.tourCard(); the buttons only signal.
@@ -35,11 +36,11 @@ Rectangle {
                 Layout.preferredHeight: 36
                 radius: 18
                 color: Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.15)
-                PanelSymbol {
+                Symbol {
                     anchors.centerIn: parent
-                    symbolName: tourCard.card.symbol || ""
+                    name: tourCard.card.symbol || ""
                     size: 20
-                    color: Theme.accent
+                    tint: Theme.accent
                 }
             }
             Label {

@@ -1,8 +1,8 @@
 // brimvale-screenshots OUTDIR: pictures of the app's views made from a generated tree, for the
 // documentation and for looking at changes: ring-light.png and ring-dark.png, then the main
-// window's (tools/ScreenshotsMain.h) and the Space Watch pictures (tools/ScreenshotsWatch.h),
-// 1280 × 800, each on the window's opaque background. Needs a
-// display (the screenshots script brings Xvfb).
+// window's (tools/ScreenshotsMain.h), the Space Watch pictures (tools/ScreenshotsWatch.h) and
+// the panels' (tools/ScreenshotsPanels.h), 1280 × 800, each on the window's opaque background.
+// Needs a display (the screenshots script brings Xvfb).
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -21,6 +21,7 @@
 #include "ring/RingSampling.h"
 #include "tools/SampleTree.h"
 #include "tools/ScreenshotsMain.h"
+#include "tools/ScreenshotsPanels.h"
 #include "tools/ScreenshotsWatch.h"
 
 namespace {
@@ -101,5 +102,6 @@ int main(int argc, char** argv) {
     }
     view.close();
     if (!saveMainWindowScreenshots(outDir)) return 1;
-    return saveWatchScreenshots(model, outDir) ? 0 : 1;
+    if (!saveWatchScreenshots(model, outDir)) return 1;
+    return savePanelScreenshots(outDir) ? 0 : 1;
 }

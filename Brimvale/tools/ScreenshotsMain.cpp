@@ -23,24 +23,9 @@ namespace brimvale {
 
 namespace {
 
+using namespace screenshots;
 using quenwick::FileTree;
 using quenwick::NodeFlags;
-
-bool waitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QEventLoop loop;
-        QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
-void pause(int ms) {
-    waitUntil([] { return false; }, ms);
-}
 
 // The sample home with a project's version history in it, for a staged item with a caution.
 std::shared_ptr<FileTree> treeWithHistory() {
@@ -58,6 +43,26 @@ std::shared_ptr<FileTree> treeWithHistory() {
     return tree;
 }
 
+}  // namespace
+
+namespace screenshots {
+
+bool waitUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) return false;
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+void pause(int ms) {
+    waitUntil([] { return false; }, ms);
+}
+
 bool save(QQuickWindow& window, const QColor& background, const QString& path) {
     pause(400);
     const QImage grabbed = window.grabWindow();
@@ -72,10 +77,12 @@ bool save(QQuickWindow& window, const QColor& background, const QString& path) {
     return true;
 }
 
-}  // namespace
+}  // namespace screenshots
 
 bool saveMainWindowScreenshots(const QString& outDir) {
     AppModel model(AppModel::Services::current());
+    // The tour's own picture is taken elsewhere.
+    model.settings().setTourSeen(true);
     DesktopAppearance appearance(false);
     appearance.apply("org.freedesktop.appearance", "color-scheme", 2u);
     model.setTarget(ScanTarget::folder("/home/sample"));

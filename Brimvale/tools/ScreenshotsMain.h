@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
+
+#include <functional>
+
+class QQuickWindow;
 
 // The main window's pictures for brimvale-screenshots: main-light.png and main-dark.png (the
 // Explorer with a tree, the ring and a staged item) and review.png (the review sheet with a
@@ -10,5 +15,14 @@
 namespace brimvale {
 
 [[nodiscard]] bool saveMainWindowScreenshots(const QString& outDir);
+
+// What every picture of the tool shares.
+namespace screenshots {
+// Runs the event loop until done() or ms have passed; done()'s last answer.
+bool waitUntil(const std::function<bool()>& done, int ms);
+void pause(int ms);
+// Grabs the window after a moment, flattened onto background as 8-bit RGB; prints the path.
+bool save(QQuickWindow& window, const QColor& background, const QString& path);
+}  // namespace screenshots
 
 }  // namespace brimvale

@@ -38,6 +38,8 @@ protected:
         ASSERT_TRUE(writeFileOfSize(work + "/notes.txt", 8 * 1024));
         ASSERT_TRUE(writeFileOfSize(work + "/site/.git/pack", 16 * 1024));
         model = makeModel();
+        // The tour would start over the window with the first tree; its own tests cover it.
+        model->settings().setTourSeen(true);
         show(*model, work, quenwick::VolumeInfo{volumeTotal, volumeFree, volumeFree});
 
         appearance = std::make_unique<DesktopAppearance>(false);

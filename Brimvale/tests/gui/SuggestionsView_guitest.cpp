@@ -11,6 +11,7 @@
 
 #include "AppTestFixture.h"
 #include "QuickFinder.h"
+#include "app/MainWindowSupport.h"
 
 namespace brimvale {
 namespace {
@@ -33,6 +34,7 @@ protected:
         model = makeModel();
         view = std::make_unique<QQuickView>();
         view->engine()->rootContext()->setContextProperty("appModel", model.get());
+        installMainWindow(*view->engine(), *model);
         view->setResizeMode(QQuickView::SizeRootObjectToView);
         view->setSource(QUrl("qrc:/qml/SuggestionsView.qml"));
         ASSERT_NE(view->rootObject(), nullptr);

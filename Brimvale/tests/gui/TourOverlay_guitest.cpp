@@ -8,6 +8,7 @@
 
 #include "AppTestFixture.h"
 #include "QuickFinder.h"
+#include "app/MainWindowSupport.h"
 
 namespace brimvale {
 namespace {
@@ -45,6 +46,7 @@ protected:
         ASSERT_TRUE(quenwick::testing::writeFile(file, kWindow));
         view = std::make_unique<QQuickView>();
         view->engine()->rootContext()->setContextProperty("appModel", model.get());
+        installMainWindow(*view->engine(), *model);
         view->setSource(QUrl::fromLocalFile(QString::fromStdString(file)));
         ASSERT_NE(view->rootObject(), nullptr);
         view->show();

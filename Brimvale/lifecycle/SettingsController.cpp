@@ -84,7 +84,8 @@ bool SettingsController::updaterBuilt() {
 }
 
 bool SettingsController::automaticUpdates() const {
-    return model_.automaticUpdateChecks();
+    // The user's choice; the model's check also needs a version-list address to run.
+    return settings_.automaticUpdateChecks();
 }
 
 void SettingsController::setAutomaticUpdates(bool on) {

@@ -120,6 +120,9 @@ int BrimvaleApp::run(int argc, char** argv) {
     QObject::connect(settingsWindow, &SettingsController::showMenuBarChanged, &model, quitRule);
     engine.load(QUrl("qrc:/qml/Main.qml"));
     SpaceWatchTray spaceWatch(model, tray, engine, &appearance);
+    QObject::connect(
+        settingsWindow, &SettingsController::showMenuBarChanged, &spaceWatch,
+        [&spaceWatch, settingsWindow] { spaceWatch.setEnabled(settingsWindow->showMenuBar()); });
     model.start();
     model.startTideWatch();
     model.startUpdateChecks();

@@ -9,7 +9,7 @@
 namespace brimvale::SymbolIcons {
 namespace {
 
-constexpr std::array<std::pair<const char*, const char*>, 31> kTable{{
+constexpr std::array<std::pair<const char*, const char*>, 41> kTable{{
     {"circle.circle", "media-optical"},
     {"sparkles", "starred"},
     {"chart.line.uptrend.xyaxis", "utilities-system-monitor"},
@@ -41,6 +41,17 @@ constexpr std::array<std::pair<const char*, const char*>, 31> kTable{{
     {"circle.dashed", "content-loading"},
     {"checkmark.square", "object-select"},
     {"menubar.rectangle", "preferences-desktop-display"},
+    // The suggestion categories.
+    {"arrow.down.circle", "folder-download"},
+    {"doc.on.doc", "edit-copy"},
+    {"doc.badge.clock", "document-open-recent"},
+    {"hammer", "applications-development"},
+    {"shippingbox", "edit-clear"},
+    {"iphone", "phone"},
+    {"folder.badge.gearshape", "emblem-system"},
+    {"archivebox", "system-software-install"},
+    {"doc.text", "text-x-generic"},
+    {"shippingbox.and.arrow.backward", "package-x-generic"},
 }};
 
 }  // namespace

@@ -71,7 +71,7 @@ ApplicationWindow {
         Sidebar {
             id: sidebar
             Layout.fillHeight: true
-            Layout.preferredWidth: window.width < 900 ? 150 : 200
+            Layout.preferredWidth: window.width < 900 ? 150 : 230
         }
         Rectangle {
             Layout.fillHeight: true

@@ -9,6 +9,7 @@
 
 #include "AppTestFixture.h"
 #include "PrivateSessionBus.h"
+#include "Shoreline/Shoreline.h"
 #include "model/NoticeClock.h"
 #include "model/WindowCommands.h"
 #include "model/WindowTexts.h"
@@ -160,6 +161,11 @@ TEST_F(WindowSupportTest, EverySymbolHasABundledPictureDrawnInTheAskedColour) {
     for (const QString& symbol : SymbolIcons::symbols())
         EXPECT_FALSE(SymbolIcons::bundledFile(SymbolIcons::freedesktopName(symbol)).isEmpty())
             << symbol.toStdString();
+    // Every suggestion category's card shows its symbol.
+    for (const auto& rule : shoreline::Shoreline::rules()) {
+        const QString symbol = QString::fromStdString(rule->symbol());
+        EXPECT_TRUE(SymbolIcons::symbols().contains(symbol)) << rule->id();
+    }
     EXPECT_EQ(SymbolIcons::freedesktopName("chevron.left"), "go-previous");
     EXPECT_EQ(SymbolIcons::freedesktopName("no.such.symbol"), "no.such.symbol");
 

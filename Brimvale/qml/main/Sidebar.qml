@@ -74,7 +74,7 @@ Rectangle {
                     radius: height / 2
                     color: Theme.green
                     implicitHeight: badge.implicitHeight + 4
-                    implicitWidth: badge.implicitWidth + 12
+                    implicitWidth: badge.implicitWidth + 10
                     Label {
                         id: badge
                         anchors.centerIn: parent

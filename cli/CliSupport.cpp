@@ -71,6 +71,11 @@ int fail(std::string_view message) {
     return kExitFailed;
 }
 
+void warn(std::string_view message) {
+    std::cerr << "brimvale-cli: warning: " << terminalText(quenwick::utf8::display(message))
+              << '\n';
+}
+
 bool stderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }

@@ -36,6 +36,9 @@ void printJson(const nlohmann::ordered_json& json);
 // for `return fail(...)`.
 int fail(std::string_view message);
 
+// Prints "brimvale-cli: warning: <message>" (through terminalText) on standard error.
+void warn(std::string_view message);
+
 // True when standard error is a terminal (progress is only shown there).
 [[nodiscard]] bool stderrIsTerminal();
 

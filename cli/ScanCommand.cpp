@@ -6,6 +6,7 @@
 #include "HelperKit/AdminScan.h"
 #include "HelperKit/HelperIdentity.h"
 #include "QuenwickCore/ByteFormat.h"
+#include "QuenwickCore/ScanExcludes.h"
 #include "QuenwickCore/Snapshot.h"
 #include "ScanReport.h"
 
@@ -16,6 +17,7 @@ struct ScanArgs {
     std::string path;
     int top = 20;
     std::vector<std::string> excludes;
+    std::vector<std::string> excludeFiles;
     std::string save;
     int workers = 0;
     bool json = false;
@@ -41,6 +43,33 @@ void saveIfAsked(const quenwick::LoadedSnapshot& scanned, const ScanArgs& args, 
     if (auto error = quenwick::Snapshot::save(*scanned.tree, scanned.meta, file, 2)) {
         status = fail("cannot save " + file + ": " + error->describe());
     }
+}
+
+std::variant<quenwick::ScanExcludes, int> readExcludes(const ScanArgs& args) {
+    quenwick::ScanExcludes excludes;
+    const auto addValue = [&](const std::string& value, const std::string& from) -> bool {
+        const std::string why = excludes.add(value, absolutePath(value));
+        if (why.empty()) return true;
+        fail(from + value + ": " + why);
+        return false;
+    };
+    for (const auto& file : args.excludeFiles) {
+        auto values = quenwick::ScanExcludes::readFile(absolutePath(file));
+        if (const auto* why = std::get_if<std::string>(&values)) {
+            return fail("--exclude-from " + file + ": " + *why);
+        }
+        for (const auto& value : std::get<std::vector<std::string>>(values)) {
+            if (!addValue(value, "--exclude-from " + file + ": ")) return kExitFailed;
+        }
+    }
+    for (const auto& value : args.excludes) {
+        if (!addValue(value, "--exclude ")) return kExitFailed;
+    }
+    for (const auto& missing : excludes.missingPaths()) {
+        warn("--exclude " + missing +
+             ": nothing there to leave out (a value without \"/\" is matched against names)");
+    }
+    return excludes;
 }
 
 // The scan through the privileged helper: the helper scans as root and streams the snapshot
@@ -71,8 +100,9 @@ int runScan(const ScanArgs& args) {
     if (args.admin) return runAdminScan(args);
     FolderScan request{absolutePath(args.path), args.quiet, std::nullopt, args.workers, 0};
     request.options = quenwick::ScanOptions::forVolume(request.root);
-    for (const auto& e : args.excludes)
-        request.options->excludedPaths.insert(absolutePath(e));
+    auto excludes = readExcludes(args);
+    if (const int* status = std::get_if<int>(&excludes)) return *status;
+    std::get<quenwick::ScanExcludes>(excludes).applyTo(*request.options);
 
     const auto started = std::chrono::steady_clock::now();
     auto scanned = scanFolderForSnapshot(request);
@@ -93,7 +123,15 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
         ->default_val(20)
         ->check(CLI::NonNegativeNumber);
     auto* exclude =
-        cmd->add_option("--exclude", args->excludes, "Leave this path out (repeatable)");
+        cmd->add_option("-e,--exclude", args->excludes,
+                        "Leave out a path (a value with a \"/\", absolute or relative to the "
+                        "working folder) or every entry whose name matches a shell pattern "
+                        "(\"*.o\", \"node_modules\", \"[Cc]ache\"); one value each, repeatable")
+            ->allow_extra_args(false);
+    auto* excludeFrom = cmd->add_option("--exclude-from", args->excludeFiles,
+                                        "Read excludes from FILE, one per line (blank lines and "
+                                        "lines starting with \"#\" are skipped); repeatable")
+                            ->allow_extra_args(false);
     cmd->add_option("--save", args->save, "Also write the scan as a snapshot file");
     auto* workers =
         cmd->add_option("--workers", args->workers, "Parallel workers (default: one per core)")
@@ -103,6 +141,7 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
     cmd->add_flag("--admin", args->admin,
                   "Scan as administrator through the installed helper service")
         ->excludes(exclude)
+        ->excludes(excludeFrom)
         ->excludes(workers);
     return [args] { return runScan(*args); };
 });

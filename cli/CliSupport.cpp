@@ -61,6 +61,10 @@ std::string terminalText(std::string_view text) {
     return out;
 }
 
+std::string counted(uint64_t count, std::string_view one, std::string_view many) {
+    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
 void printJson(const nlohmann::ordered_json& json) {
     std::cout << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
@@ -103,6 +107,16 @@ void ProgressLine::finish() {
     std::fprintf(stderr, "\r\033[K");
     std::fflush(stderr);
     shown_ = false;
+}
+
+void addQuietFlag(CLI::App& verb, bool& quiet) {
+    verb.add_flag("-q,--quiet", quiet, "No progress on standard error");
+}
+
+CLI::Option* addWorkersOption(CLI::App& verb, int& workers) {
+    return verb
+        .add_option("-j,--workers", workers, "Parallel workers of the scan (default: one per core)")
+        ->check(CLI::PositiveNumber);
 }
 
 void printTable(const std::vector<std::vector<std::string>>& shownRows,

@@ -46,10 +46,11 @@ std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(const FolderSc
 }
 
 std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(const std::string& root,
-                                                                  bool quiet) {
+                                                                  bool quiet, int workers) {
     FolderScan request;
     request.root = root;
     request.quiet = quiet;
+    request.workers = workers;
     return scanFolder(request);
 }
 

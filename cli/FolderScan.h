@@ -31,9 +31,9 @@ struct FolderScan {
 [[nodiscard]] std::variant<quenwick::LoadedSnapshot, int> scanFolderForSnapshot(
     const FolderScan& request);
 
-// scanFolder with the defaults: the root's volume options, one worker per core.
+// scanFolder with the root's volume options; workers 0 means one per core.
 [[nodiscard]] std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(
-    const std::string& root, bool quiet);
+    const std::string& root, bool quiet, int workers);
 
 // "cannot read ROOT: REASON", for a tree whose root could not be listed.
 [[nodiscard]] std::string unreadableRootMessage(const std::string& root);

@@ -12,7 +12,7 @@ namespace {
 
 struct LoadArgs {
     std::string file;
-    int top = 20;
+    ListingArgs listing;
     bool json = false;
 };
 
@@ -21,7 +21,7 @@ int runLoad(const LoadArgs& args) {
     auto loaded = loadSnapshotFile(file);
     if (const int* status = std::get_if<int>(&loaded)) return *status;
     const auto& snapshot = std::get<quenwick::LoadedSnapshot>(loaded);
-    ScanReport report{*snapshot.tree, args.top, 0};
+    const auto report = args.listing.reportOf(*snapshot.tree, 0);
     if (args.json) {
         auto json = report.json();
         json.erase("elapsedMs");
@@ -47,9 +47,7 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
     auto args = std::make_shared<LoadArgs>();
     auto* cmd = app.add_subcommand("load", "Report on a snapshot file without scanning");
     cmd->add_option("FILE", args->file, "Snapshot file")->required();
-    cmd->add_option("--top", args->top, "How many of the biggest items to list")
-        ->default_val(20)
-        ->check(CLI::NonNegativeNumber);
+    args->listing.addTo(*cmd);
     cmd->add_flag("--json", args->json, "Print one JSON document");
     return [args] { return runLoad(*args); };
 });

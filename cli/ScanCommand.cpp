@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <chrono>
 
 #include "CliSupport.h"
@@ -6,6 +8,7 @@
 #include "HelperKit/AdminScan.h"
 #include "HelperKit/HelperIdentity.h"
 #include "QuenwickCore/ByteFormat.h"
+#include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/ScanExcludes.h"
 #include "QuenwickCore/Snapshot.h"
 #include "ScanReport.h"
@@ -15,7 +18,7 @@ namespace {
 
 struct ScanArgs {
     std::string path;
-    int top = 20;
+    ListingArgs listing;
     std::vector<std::string> excludes;
     std::vector<std::string> excludeFiles;
     std::string save;
@@ -25,22 +28,27 @@ struct ScanArgs {
     bool admin = false;
 };
 
+// Prints the report; a scan that finished with items it could not read exits kExitIncomplete.
 int printReport(const quenwick::FileTree& tree, const ScanArgs& args,
                 std::chrono::steady_clock::duration elapsed) {
-    ScanReport report{tree, args.top,
-                      std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()};
+    const auto report = args.listing.reportOf(
+        tree, std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
     if (args.json) {
         printJson(report.json());
     } else {
         report.print();
     }
-    return kExitOk;
+    return report.unreadable().empty() ? kExitOk : kExitIncomplete;
 }
 
 void saveIfAsked(const quenwick::LoadedSnapshot& scanned, const ScanArgs& args, int& status) {
     if (args.save.empty()) return;
     const std::string file = absolutePath(args.save);
-    if (auto error = quenwick::Snapshot::save(*scanned.tree, scanned.meta, file, 2)) {
+    const std::string folder(quenwick::PathRules::parentOf(file));
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0) {
+        status = fail("cannot save " + file + ": the folder " + folder + " does not exist");
+    } else if (auto error = quenwick::Snapshot::save(*scanned.tree, scanned.meta, file, 2)) {
         status = fail("cannot save " + file + ": " + error->describe());
     }
 }
@@ -119,9 +127,7 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
     auto args = std::make_shared<ScanArgs>();
     auto* cmd = app.add_subcommand("scan", "Scan a folder and list the biggest items inside it");
     cmd->add_option("PATH", args->path, "Folder to scan")->required();
-    cmd->add_option("--top", args->top, "How many of the biggest items to list")
-        ->default_val(20)
-        ->check(CLI::NonNegativeNumber);
+    args->listing.addTo(*cmd);
     auto* exclude =
         cmd->add_option("-e,--exclude", args->excludes,
                         "Leave out a path (a value with a \"/\", absolute or relative to the "
@@ -133,11 +139,9 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
                                         "lines starting with \"#\" are skipped); repeatable")
                             ->allow_extra_args(false);
     cmd->add_option("--save", args->save, "Also write the scan as a snapshot file");
-    auto* workers =
-        cmd->add_option("--workers", args->workers, "Parallel workers (default: one per core)")
-            ->check(CLI::PositiveNumber);
+    auto* workers = addWorkersOption(*cmd, args->workers);
     cmd->add_flag("--json", args->json, "Print one JSON document");
-    cmd->add_flag("--quiet", args->quiet, "No progress on standard error");
+    addQuietFlag(*cmd, args->quiet);
     cmd->add_flag("--admin", args->admin,
                   "Scan as administrator through the installed helper service")
         ->excludes(exclude)

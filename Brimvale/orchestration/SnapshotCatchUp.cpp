@@ -31,7 +31,7 @@ CatchUp CatchUp::run(const std::string& root, const std::string& snapshotFile,
         if (control.interrupted()) return CatchUp{Outcome::cancelled, nullptr};
     }
     (void)quenwick::Snapshot::save(*snapshot->tree, {root, quenwick::TideSummary::now(), position},
-                                   snapshotFile);
+                                   snapshotFile, 1, quenwick::Snapshot::MissingFolder::create);
     result.outcome = directories.empty() ? Outcome::unchanged : Outcome::caughtUp;
     result.tree = std::move(snapshot->tree);
     return result;

@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <chrono>
 
 #include "CliSupport.h"
@@ -8,7 +6,6 @@
 #include "HelperKit/AdminScan.h"
 #include "HelperKit/HelperIdentity.h"
 #include "QuenwickCore/ByteFormat.h"
-#include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/ScanExcludes.h"
 #include "QuenwickCore/Snapshot.h"
 #include "ScanReport.h"
@@ -22,6 +19,7 @@ struct ScanArgs {
     std::vector<std::string> excludes;
     std::vector<std::string> excludeFiles;
     std::string save;
+    std::string exportFile;
     int workers = 0;
     bool json = false;
     bool quiet = false;
@@ -42,15 +40,9 @@ int printReport(const quenwick::FileTree& tree, const ScanArgs& args,
 }
 
 void saveIfAsked(const quenwick::LoadedSnapshot& scanned, const ScanArgs& args, int& status) {
-    if (args.save.empty()) return;
-    const std::string file = absolutePath(args.save);
-    const std::string folder(quenwick::PathRules::parentOf(file));
-    struct stat st;
-    if (stat(folder.c_str(), &st) != 0) {
-        status = fail("cannot save " + file + ": the folder " + folder + " does not exist");
-    } else if (auto error = quenwick::Snapshot::save(*scanned.tree, scanned.meta, file, 2)) {
-        status = fail("cannot save " + file + ": " + error->describe());
-    }
+    if (!args.save.empty()) status = saveSnapshotFile(scanned, args.save);
+    if (status == kExitOk && !args.exportFile.empty())
+        status = saveExportFile(scanned, args.exportFile);
 }
 
 std::variant<quenwick::ScanExcludes, int> readExcludes(const ScanArgs& args) {
@@ -138,7 +130,11 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
                                         "Read excludes from FILE, one per line (blank lines and "
                                         "lines starting with \"#\" are skipped); repeatable")
                             ->allow_extra_args(false);
-    cmd->add_option("--save", args->save, "Also write the scan as a snapshot file");
+    cmd->add_option("--save", args->save,
+                    "Also write the scan as a snapshot file (its folder must exist)");
+    cmd->add_option("-o,--export", args->exportFile,
+                    "Also write the scan in ncdu's JSON export format, which ncdu -f and gdu -f "
+                    "open (its folder must exist)");
     auto* workers = addWorkersOption(*cmd, args->workers);
     cmd->add_flag("--json", args->json, "Print one JSON document");
     addQuietFlag(*cmd, args->quiet);

@@ -104,25 +104,37 @@ std::string encode(const FileTree& tree, int64_t timestamp) {
     out.reserve(out.size() + tree.count() * 64 + tree.storage().names.size());
     const auto links = linkedInodes(tree);
 
-    // Depth first without recursion, so no depth of tree can exhaust the stack.
-    std::vector<FileTree::Node> next;  // per open folder, its child to write next
+    // Depth first without recursion, so no depth of tree can exhaust the stack. Children go out
+    // in the order they were appended (a child list runs newest first), so that a reader that
+    // appends them in turn rebuilds the same lists, and ties in size keep their order.
+    struct Open {
+        std::vector<FileTree::Node> children;  // newest first; written from the back
+    };
+    std::vector<Open> open;
+    const auto opened = [&](FileTree::Node n) {
+        Open o;
+        for (auto c = tree.firstChild(n); c != FileTree::none; c = tree.nextSibling(c))
+            o.children.push_back(c);
+        return o;
+    };
     out += '[';
     appendInfo(out, tree, FileTree::root, links);
-    next.push_back(tree.firstChild(FileTree::root));
-    while (!next.empty()) {
-        const FileTree::Node n = next.back();
-        if (n == FileTree::none) {
+    open.push_back(opened(FileTree::root));
+    while (!open.empty()) {
+        auto& children = open.back().children;
+        if (children.empty()) {
             out += ']';
-            next.pop_back();
+            open.pop_back();
             continue;
         }
-        next.back() = tree.nextSibling(n);
+        const FileTree::Node n = children.back();
+        children.pop_back();
         out += ",\n";
         // A mount point is written as ncdu writes one: an excluded item, not a folder.
         if (tree.isDirectory(n) && !tree.flags(n).contains(NodeFlags::mountPoint)) {
             out += '[';
             appendInfo(out, tree, n, links);
-            next.push_back(tree.firstChild(n));
+            open.push_back(opened(n));
         } else {
             appendInfo(out, tree, n, links);
         }

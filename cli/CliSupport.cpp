@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <iostream>
 
@@ -109,6 +110,25 @@ void ProgressLine::finish() {
     shown_ = false;
 }
 
+CLI::Validator wholeNumber(int64_t min, int64_t max) {
+    return CLI::Validator(
+        [min, max](std::string& text) -> std::string {
+            int64_t value = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, error] = std::from_chars(text.data(), end, value);
+            const bool digits = !text.empty() && stop == end;
+            if (!digits || (error != std::errc() && error != std::errc::result_out_of_range))
+                return text + ": not a whole number";
+            const bool negative = text.front() == '-';
+            if (error == std::errc::result_out_of_range ? negative : value < min)
+                return text + ": must be at least " + std::to_string(min);
+            if (error == std::errc::result_out_of_range || value > max)
+                return text + ": must be at most " + std::to_string(max);
+            return {};
+        },
+        "N");
+}
+
 void addQuietFlag(CLI::App& verb, bool& quiet) {
     verb.add_flag("-q,--quiet", quiet, "No progress on standard error");
 }
@@ -116,7 +136,7 @@ void addQuietFlag(CLI::App& verb, bool& quiet) {
 CLI::Option* addWorkersOption(CLI::App& verb, int& workers) {
     return verb
         .add_option("-j,--workers", workers, "Parallel workers of the scan (default: one per core)")
-        ->check(CLI::PositiveNumber);
+        ->check(wholeNumber(1, 4096));
 }
 
 void printTable(const std::vector<std::vector<std::string>>& shownRows,

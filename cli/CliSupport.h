@@ -62,6 +62,10 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
+// A check for a whole-number option that says what is wrong in words ("abc: not a whole number",
+// "0: must be at least 1") instead of quoting the range of the type.
+[[nodiscard]] CLI::Validator wholeNumber(int64_t min, int64_t max);
+
 // The options several verbs share, under one name (and short form) wherever they appear:
 // -q/--quiet (no progress) and -j/--workers (the scan's parallel workers, 0 for one per core).
 void addQuietFlag(CLI::App& verb, bool& quiet);

@@ -95,8 +95,9 @@ int runRecord(const HistoryArgs& args) {
     } else {
         std::cout << "Recorded " << localTime(summary.date) << ": "
                   << quenwick::formatBytes(summary.volumeUsed) << " used of "
-                  << quenwick::formatBytes(summary.volumeTotal) << ", " << summary.folders.size()
-                  << " folders, in " << terminalText(history.directory()) << '/'
+                  << quenwick::formatBytes(summary.volumeTotal) << ", "
+                  << counted(summary.folders.size(), "folder", "folders") << ", in "
+                  << terminalText(history.directory()) << '/'
                   << quenwick::TideHistory::fileName(summary.date).value_or("?") << '\n';
     }
     return kExitOk;

@@ -55,8 +55,8 @@ int runRefresh(const RefreshArgs& args) {
     const uint64_t looked = r.foldersLookedAt;
     std::cout << "Caught up " << terminalText(quenwick::utf8::display(root))
               << (r.fullRescan ? " with a full scan (the change journal could not say what changed)"
-                               : " from the change journal: " + std::to_string(looked) +
-                                     (looked == 1 ? " folder" : " folders") + " looked at again")
+                               : " from the change journal: " +
+                                     counted(looked, "folder", "folders") + " looked at again")
               << '\n';
     std::cout << "Was " << quenwick::formatBytes(r.bytesBefore) << ", now "
               << quenwick::formatBytes(r.tree->size(quenwick::FileTree::root)) << "; load "
@@ -78,7 +78,7 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
                     "Threads of the snapshot file's compression, for decoding and encoding it "
                     "(the scan's own are --workers)")
         ->default_val(2)
-        ->check(CLI::Range(1, 64));
+        ->check(wholeNumber(1, 64));
     cmd->add_flag("--json", args->json, "Print one JSON document");
     return [args] { return runRefresh(*args); };
 });

@@ -174,7 +174,7 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
     cmd->add_option("--svg", args->svg, "Write the ring as an SVG picture to this file");
     cmd->add_option("--size", args->size, "Width and height of the picture in pixels")
         ->default_val(512)
-        ->check(CLI::Range(16, 16384));
+        ->check(wholeNumber(16, 16384));
     cmd->add_flag("--dark", args->dark, "Draw the picture in the dark theme");
     cmd->add_flag("--json", args->json, "Print one JSON document");
     addQuietFlag(*cmd, args->quiet);

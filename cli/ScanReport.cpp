@@ -119,12 +119,12 @@ nlohmann::ordered_json ScanReport::json() const {
 void ListingArgs::addTo(CLI::App& verb) {
     verb.add_option("-n,--top", top, "How many of the biggest items to list in each folder")
         ->default_val(20)
-        ->check(CLI::NonNegativeNumber);
+        ->check(wholeNumber(0, 1'000'000'000));
     verb.add_option("-d,--depth", depth,
                     "List the biggest items this many levels deep, each with its share of its "
                     "folder (like du -d)")
         ->default_val(1)
-        ->check(CLI::Range(1, 64));
+        ->check(wholeNumber(1, 256));
     auto* exact = verb.add_flag("--bytes", bytes, "Sizes as exact byte counts");
     verb.add_flag("--binary", binary, "Sizes in binary units (KiB, MiB, GiB)")->excludes(exact);
 }

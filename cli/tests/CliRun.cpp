@@ -30,11 +30,14 @@ std::string quoted(const std::string& argument) {
 }
 
 CliRun runCli(const std::string& arguments, const std::string& prefix) {
+    return runShell(prefix + " " + BRIMVALE_CLI_PATH + " " + arguments);
+}
+
+CliRun runShell(const std::string& commandLine) {
     char folder[] = "/tmp/cli-run-XXXXXX";
     if (mkdtemp(folder) == nullptr) return {};
     const std::string out = std::string(folder) + "/out", err = std::string(folder) + "/err";
-    const std::string command = prefix + " " + BRIMVALE_CLI_PATH + " " + arguments + " >" + out +
-                                " 2>" + err + " </dev/null";
+    const std::string command = "{ " + commandLine + "\n} >" + out + " 2>" + err + " </dev/null";
     const int raw = std::system(command.c_str());
     CliRun run;
     run.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -11,6 +11,9 @@ struct CliRun {
     std::string err;
 };
 
+// Runs a command line through /bin/sh, standard input empty.
+[[nodiscard]] CliRun runShell(const std::string& command);
+
 // Runs `brimvale-cli <arguments>` through /bin/sh (arguments are shell text, quote them), with
 // `prefix` put before the program (an environment assignment, setpriv, ...).
 [[nodiscard]] CliRun runCli(const std::string& arguments, const std::string& prefix = {});

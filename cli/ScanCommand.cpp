@@ -2,33 +2,18 @@
 
 #include "CliSupport.h"
 #include "CommandRegistry.h"
+#include "DesktopModule.h"
 #include "FolderScan.h"
-#include "HelperKit/AdminScan.h"
-#include "HelperKit/HelperIdentity.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/ScanExcludes.h"
 #include "QuenwickCore/Snapshot.h"
+#include "ScanArgs.h"
 #include "ScanReport.h"
 
 namespace brimvale::cli {
-namespace {
 
-struct ScanArgs {
-    std::string path;
-    ListingArgs listing;
-    std::vector<std::string> excludes;
-    std::vector<std::string> excludeFiles;
-    std::string save;
-    std::string exportFile;
-    int workers = 0;
-    bool json = false;
-    bool quiet = false;
-    bool admin = false;
-};
-
-// Prints the report; a scan that finished with items it could not read exits kExitIncomplete.
-int printReport(const quenwick::FileTree& tree, const ScanArgs& args,
-                std::chrono::steady_clock::duration elapsed) {
+int printScanReport(const quenwick::FileTree& tree, const ScanArgs& args,
+                    std::chrono::steady_clock::duration elapsed) {
     const auto report = args.listing.reportOf(
         tree, std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
     if (args.json) {
@@ -39,11 +24,15 @@ int printReport(const quenwick::FileTree& tree, const ScanArgs& args,
     return report.unreadable().empty() ? kExitOk : kExitIncomplete;
 }
 
-void saveIfAsked(const quenwick::LoadedSnapshot& scanned, const ScanArgs& args, int& status) {
+int saveScanAsAsked(const quenwick::LoadedSnapshot& scanned, const ScanArgs& args) {
+    int status = kExitOk;
     if (!args.save.empty()) status = saveSnapshotFile(scanned, args.save);
     if (status == kExitOk && !args.exportFile.empty())
         status = saveExportFile(scanned, args.exportFile);
+    return status;
 }
+
+namespace {
 
 std::variant<quenwick::ScanExcludes, int> readExcludes(const ScanArgs& args) {
     quenwick::ScanExcludes excludes;
@@ -72,32 +61,12 @@ std::variant<quenwick::ScanExcludes, int> readExcludes(const ScanArgs& args) {
     return excludes;
 }
 
-// The scan through the privileged helper: the helper scans as root and streams the snapshot
-// back, stamped with this user's journal position.
-int runAdminScan(const ScanArgs& args) {
-    const std::string root = absolutePath(args.path);
-    const auto started = std::chrono::steady_clock::now();
-    ProgressLine progress(args.quiet);
-    auto scanned = helperkit::AdminScan::run(
-        root, helperkit::HelperIdentity::installedBuild(), [&](int64_t files, int64_t bytes) {
-            if (bytes < 0) return;
-            progress.update("Scanning " + std::to_string(files) + " files, " +
-                            quenwick::formatBytes(uint64_t(bytes)));
-        });
-    progress.finish();
-    if (auto* error = std::get_if<helperkit::AdminScanError>(&scanned)) {
-        return fail(error->describe());
-    }
-    const auto& loaded = std::get<quenwick::LoadedSnapshot>(scanned);
-    const auto elapsed = std::chrono::steady_clock::now() - started;
-    int status = kExitOk;
-    saveIfAsked(loaded, args, status);
-    if (status != kExitOk) return status;
-    return printReport(*loaded.tree, args, elapsed);
-}
-
 int runScan(const ScanArgs& args) {
-    if (args.admin) return runAdminScan(args);
+    if (args.admin) {
+        // The helper is reached over the system bus: that part lives in the desktop module.
+        if (const int status = loadDesktopModule("scan --admin"); status != kExitOk) return status;
+        return desktopHooks().adminScan(args);
+    }
     FolderScan request{absolutePath(args.path), args.quiet, std::nullopt, args.workers, 0};
     request.options = quenwick::ScanOptions::forVolume(request.root);
     auto excludes = readExcludes(args);
@@ -109,10 +78,8 @@ int runScan(const ScanArgs& args) {
     const auto elapsed = std::chrono::steady_clock::now() - started;
     if (const int* status = std::get_if<int>(&scanned)) return *status;
     const auto& snapshot = std::get<quenwick::LoadedSnapshot>(scanned);
-    int status = kExitOk;
-    saveIfAsked(snapshot, args, status);
-    if (status != kExitOk) return status;
-    return printReport(*snapshot.tree, args, elapsed);
+    if (const int status = saveScanAsAsked(snapshot, args); status != kExitOk) return status;
+    return printScanReport(*snapshot.tree, args, elapsed);
 }
 
 const CommandRegistry::Registration registration([](CLI::App& app) {

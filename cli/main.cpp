@@ -1,11 +1,13 @@
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string_view>
 
 #include "CommandRegistry.h"
+#include "DesktopModule.h"
 #include "QuenwickCore/Version.h"
 
 using brimvale::cli::CommandRegistry;
@@ -66,14 +68,23 @@ int main(int argc, char** argv) {
 
     std::vector<std::function<int()>> runners;
     std::vector<CLI::App*> verbs;
-    for (auto& setup : CommandRegistry::all()) {
-        const auto before = app.get_subcommands({}).size();
-        runners.push_back(setup(app));
-        auto subs = app.get_subcommands({});
-        verbs.push_back(subs.size() > before ? subs.back() : nullptr);
-    }
+    const auto setUpVerbs = [&] {
+        const auto& setups = CommandRegistry::all();
+        for (size_t i = runners.size(); i < setups.size(); ++i) {
+            const auto before = app.get_subcommands({}).size();
+            runners.push_back(setups[i](app));
+            auto subs = app.get_subcommands({});
+            verbs.push_back(subs.size() > before ? subs.back() : nullptr);
+        }
+    };
+    setUpVerbs();
 
     if (argc < 2) return usageError("a verb is required (--help lists them)");
+    // The desktop module's verbs join only when asked for, or when help lists every verb.
+    const bool ownVerb = std::any_of(verbs.begin(), verbs.end(), [&](const CLI::App* v) {
+        return v != nullptr && v->get_name() == argv[1];
+    });
+    if (!ownVerb && brimvale::cli::tryLoadDesktopModule()) setUpVerbs();
     if (argv[1][0] != '-') {
         const std::string_view word = argv[1];
         const CLI::App* nearest = nullptr;

@@ -84,7 +84,11 @@ int runScan(const ScanArgs& args) {
 
 const CommandRegistry::Registration registration([](CLI::App& app) {
     auto args = std::make_shared<ScanArgs>();
-    auto* cmd = app.add_subcommand("scan", "Scan a folder and list the biggest items inside it");
+    auto* cmd = app.add_subcommand(
+        "scan",
+        "Scan a folder and list the biggest items inside it. Exit status 0 when everything was "
+        "read, 3 when the scan finished but some items could not be read (they are listed), 2 "
+        "when it failed.");
     cmd->add_option("PATH", args->path, "Folder to scan")->required();
     args->listing.addTo(*cmd);
     auto* exclude =

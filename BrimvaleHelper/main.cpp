@@ -7,12 +7,18 @@
 #include "HelperKit/HelperSandbox.h"
 #include "HelperKit/HelperService.h"
 #include "QuenwickCore/DiskScanner.h"
+#include "QuenwickCore/Version.h"
 
 // brimvale-helper: the privileged scan helper, started by the system bus on demand. It takes no
 // options in service. Tests and benchmarks run it on a private bus and may pass
 // --idle-seconds S (the idle check then ticks every S/8 seconds, as 15 is to 120) and
-// --encode-threads N.
+// --encode-threads N. --version prints the version and exits.
 int main(int argc, char** argv) {
+    // Printing the version touches nothing, so it needs no capability dropped first.
+    if (argc == 2 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0)) {
+        std::printf("brimvale-helper %s\n", quenwick::productVersion());
+        return 0;
+    }
     // Before anything else, and before any thread: whoever started it, it keeps no more.
     if (const auto error = helperkit::keepOnlyReadSearchCapability()) {
         std::fprintf(stderr, "brimvale-helper: cannot drop its capabilities: %s\n", error->c_str());

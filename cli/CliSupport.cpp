@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <iostream>
 
@@ -61,6 +62,10 @@ std::string terminalText(std::string_view text) {
     return out;
 }
 
+std::string counted(uint64_t count, std::string_view one, std::string_view many) {
+    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
 void printJson(const nlohmann::ordered_json& json) {
     std::cout << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
@@ -69,6 +74,11 @@ void printJson(const nlohmann::ordered_json& json) {
 int fail(std::string_view message) {
     std::cerr << "brimvale-cli: " << terminalText(quenwick::utf8::display(message)) << '\n';
     return kExitFailed;
+}
+
+void warn(std::string_view message) {
+    std::cerr << "brimvale-cli: warning: " << terminalText(quenwick::utf8::display(message))
+              << '\n';
 }
 
 bool stderrIsTerminal() {
@@ -98,6 +108,35 @@ void ProgressLine::finish() {
     std::fprintf(stderr, "\r\033[K");
     std::fflush(stderr);
     shown_ = false;
+}
+
+CLI::Validator wholeNumber(int64_t min, int64_t max) {
+    return CLI::Validator(
+        [min, max](std::string& text) -> std::string {
+            int64_t value = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, error] = std::from_chars(text.data(), end, value);
+            const bool digits = !text.empty() && stop == end;
+            if (!digits || (error != std::errc() && error != std::errc::result_out_of_range))
+                return text + ": not a whole number";
+            const bool negative = text.front() == '-';
+            if (error == std::errc::result_out_of_range ? negative : value < min)
+                return text + ": must be at least " + std::to_string(min);
+            if (error == std::errc::result_out_of_range || value > max)
+                return text + ": must be at most " + std::to_string(max);
+            return {};
+        },
+        "N");
+}
+
+void addQuietFlag(CLI::App& verb, bool& quiet) {
+    verb.add_flag("-q,--quiet", quiet, "No progress on standard error");
+}
+
+CLI::Option* addWorkersOption(CLI::App& verb, int& workers) {
+    return verb
+        .add_option("-j,--workers", workers, "Parallel workers of the scan (default: one per core)")
+        ->check(wholeNumber(1, 4096));
 }
 
 void printTable(const std::vector<std::vector<std::string>>& shownRows,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -29,12 +30,18 @@ void putPath(nlohmann::ordered_json& json, const std::string& key, std::string_v
 // JSON output never does.
 [[nodiscard]] std::string terminalText(std::string_view text);
 
+// "1 file", "2 files": the count with the word that fits it.
+[[nodiscard]] std::string counted(uint64_t count, std::string_view one, std::string_view many);
+
 // Prints a JSON document on standard output, followed by a newline.
 void printJson(const nlohmann::ordered_json& json);
 
 // Prints "brimvale-cli: <message>" (through terminalText) on standard error; returns kExitFailed
 // for `return fail(...)`.
 int fail(std::string_view message);
+
+// Prints "brimvale-cli: warning: <message>" (through terminalText) on standard error.
+void warn(std::string_view message);
 
 // True when standard error is a terminal (progress is only shown there).
 [[nodiscard]] bool stderrIsTerminal();
@@ -54,6 +61,15 @@ private:
     bool shown_ = false;
     std::chrono::steady_clock::time_point last_{};
 };
+
+// A check for a whole-number option that says what is wrong in words ("abc: not a whole number",
+// "0: must be at least 1") instead of quoting the range of the type.
+[[nodiscard]] CLI::Validator wholeNumber(int64_t min, int64_t max);
+
+// The options several verbs share, under one name (and short form) wherever they appear:
+// -q/--quiet (no progress) and -j/--workers (the scan's parallel workers, 0 for one per core).
+void addQuietFlag(CLI::App& verb, bool& quiet);
+CLI::Option* addWorkersOption(CLI::App& verb, int& workers);
 
 // Prints rows with columns padded to the widest cell; `rightAligned[i]` aligns column i right.
 // Cells pass through terminalText.

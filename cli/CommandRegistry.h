@@ -8,10 +8,12 @@
 
 namespace brimvale::cli {
 
-// Exit statuses shared by every verb: 0 done, 1 wrong usage, 2 the work failed.
+// Exit statuses shared by every verb: 0 done, 1 wrong usage, 2 the work failed, 3 (scan only)
+// finished, but some items could not be read.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 1;
 inline constexpr int kExitFailed = 2;
+inline constexpr int kExitIncomplete = 3;
 
 // A verb adds its subcommand to the app and returns the function that runs it once parsed.
 // The function returns the process's exit status.

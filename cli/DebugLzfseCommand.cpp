@@ -100,7 +100,7 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
     cmd->add_option("IN", args->in, "File to read")->required();
     cmd->add_option("OUT", args->out, "File to write (replaced atomically)")->required();
     cmd->add_option("--threads", args->threads, "Threads to use (default 1)")
-        ->check(CLI::Range(1u, 64u));
+        ->check(wholeNumber(1, 64));
     return [args] { return runLzfse(*args); };
 });
 

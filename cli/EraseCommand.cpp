@@ -29,8 +29,8 @@ int64_t milliseconds(std::chrono::steady_clock::duration d) {
 }
 
 std::string remainsText(const quenwick::EraseRemains& r) {
-    return std::to_string(r.entries) + (r.entries == 1 ? " item" : " items") +
-           " could not be deleted (left in " + display(r.location) + ")";
+    return counted(r.entries, "item", "items") + " could not be deleted (left in " +
+           display(r.location) + ")";
 }
 
 // Lists what waits in the erasing folder; with retry, tries every item of it again first.
@@ -62,7 +62,7 @@ int runPending(const EraseArgs& args) {
         for (const auto& item : items) {
             rows.push_back({display(item.path),
                             std::string(item.remains ? "could not be deleted: " : "interrupted: ") +
-                                std::to_string(item.entries) + " items"});
+                                counted(item.entries, "item", "items")});
             for (const auto& path : item.firstPaths)
                 rows.push_back({"", "  " + display(path)});
         }
@@ -71,7 +71,7 @@ int runPending(const EraseArgs& args) {
     }
     // Remains after a retry are a failure of that retry; a plain listing only tells.
     if (args.retry && !items.empty())
-        return fail(std::to_string(items.size()) + " items are still pending");
+        return fail(counted(items.size(), "item is", "items are") + " still pending");
     return kExitOk;
 }
 
@@ -82,9 +82,8 @@ int runErase(const EraseArgs& eraseArgs) {
     if (args.paths.empty()) return fail("PATH is required (or --pending)");
     const auto plan = planRemovals(args.paths, quenwick::DeletionGuard::live());
     const auto removals = allowedRemovals(plan);
-    const std::string question = "Delete " + std::to_string(removals.size()) +
-                                 (removals.size() == 1 ? " item" : " items") +
-                                 " for good (this cannot be undone)";
+    const std::string question =
+        "Delete " + counted(removals.size(), "item", "items") + " for good (this cannot be undone)";
     if (!confirmRemoval(plan, question, args)) return kExitFailed;
 
     const auto started = std::chrono::steady_clock::now();
@@ -126,8 +125,8 @@ int runErase(const EraseArgs& eraseArgs) {
     }
     // What is left of earlier runs is not this run's failure, but it is said.
     if (!remains.empty() && !(args.json && args.yes))
-        std::cerr << "brimvale-cli: " << remains.size()
-                  << " items of earlier erases could not be deleted; see erase --pending\n";
+        std::cerr << "brimvale-cli: " << counted(remains.size(), "item", "items")
+                  << " of earlier erases could not be deleted; see erase --pending\n";
     return reportRemoval(results, milliseconds(elapsed), args, "erased", "not erased");
 }
 

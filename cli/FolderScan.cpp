@@ -8,9 +8,13 @@
 #include <cstring>
 
 #include "CliSupport.h"
+#include "CommandRegistry.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
 #include "QuenwickCore/SnapshotRefresh.h"
+#include "QuenwickCore/NcduExport.h"
+#include "QuenwickCore/PathRules.h"
+#include "QuenwickCore/Snapshot.h"
 #include "QuenwickCore/SnapshotScan.h"
 
 namespace brimvale::cli {
@@ -47,19 +51,59 @@ std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(const FolderSc
 }
 
 std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(const std::string& root,
-                                                                  bool quiet) {
+                                                                  bool quiet, int workers) {
     FolderScan request;
     request.root = root;
     request.quiet = quiet;
+    request.workers = workers;
     return scanFolder(request);
+}
+
+int saveSnapshotFile(const quenwick::LoadedSnapshot& snapshot, const std::string& argument) {
+    const std::string file = absolutePath(argument);
+    if (const auto why = missingFolder(file)) return fail("cannot save " + file + ": " + *why);
+    if (auto error = quenwick::Snapshot::save(*snapshot.tree, snapshot.meta, file, 2))
+        return fail("cannot save " + file + ": " + error->describe());
+    return kExitOk;
+}
+
+int saveExportFile(const quenwick::LoadedSnapshot& snapshot, const std::string& argument) {
+    const std::string file = absolutePath(argument);
+    if (const auto why = missingFolder(file)) return fail("cannot export to " + file + ": " + *why);
+    const auto error =
+        quenwick::NcduExport::save(*snapshot.tree, int64_t(snapshot.meta.scannedAt), file);
+    if (!error.empty()) return fail("cannot export to " + file + ": " + error);
+    return kExitOk;
+}
+
+std::optional<std::string> missingFolder(const std::string& file) {
+    const std::string folder(quenwick::PathRules::parentOf(file));
+    struct stat st;
+    if (stat(folder.c_str(), &st) == 0) return std::nullopt;
+    return "the folder " + folder + " does not exist";
 }
 
 std::string unreadableRootMessage(const std::string& root) {
     return quenwick::unreadableRootText(root, quenwick::whyUnreadable(root));
 }
 
+bool isExportFile(const std::string& file) {
+    char head[64] = {};
+    const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    const ssize_t n = read(fd, head, sizeof head);
+    close(fd);
+    return n > 0 && quenwick::NcduExport::looksLikeExport(std::string_view(head, size_t(n)));
+}
+
 std::variant<quenwick::LoadedSnapshot, int> loadSnapshotFile(const std::string& file,
                                                              unsigned threads) {
+    if (isExportFile(file)) {
+        auto imported = quenwick::NcduExport::load(file);
+        if (auto* why = std::get_if<std::string>(&imported))
+            return fail("cannot load " + file + ": " + *why);
+        return std::get<quenwick::LoadedSnapshot>(std::move(imported));
+    }
     auto loaded = quenwick::Snapshot::load(file, threads);
     if (auto* error = std::get_if<quenwick::SnapshotFileError>(&loaded)) {
         return fail("cannot load " + file + ": " + error->describe());

@@ -31,15 +31,26 @@ struct FolderScan {
 [[nodiscard]] std::variant<quenwick::LoadedSnapshot, int> scanFolderForSnapshot(
     const FolderScan& request);
 
-// scanFolder with the defaults: the root's volume options, one worker per core.
+// scanFolder with the root's volume options; workers 0 means one per core.
 [[nodiscard]] std::variant<std::shared_ptr<quenwick::FileTree>, int> scanFolder(
-    const std::string& root, bool quiet);
+    const std::string& root, bool quiet, int workers);
 
 // "cannot read ROOT: REASON", for a tree whose root could not be listed.
 [[nodiscard]] std::string unreadableRootMessage(const std::string& root);
 
-// Loads a snapshot file with up to `threads` decoding threads, or fails with one line.
+// Loads a snapshot file with up to `threads` decoding threads, or an export in ncdu's format
+// (told apart by its first bytes), or fails with one line.
 [[nodiscard]] std::variant<quenwick::LoadedSnapshot, int> loadSnapshotFile(const std::string& file,
                                                                            unsigned threads = 2);
+
+// Writes the snapshot file / the export a person asked for (the argument is made absolute); its
+// folder must exist. kExitOk, or a failure reported in one line.
+[[nodiscard]] int saveSnapshotFile(const quenwick::LoadedSnapshot& snapshot,
+                                   const std::string& argument);
+[[nodiscard]] int saveExportFile(const quenwick::LoadedSnapshot& snapshot,
+                                 const std::string& argument);
+
+// "the folder F does not exist" when the folder file would go into is missing.
+[[nodiscard]] std::optional<std::string> missingFolder(const std::string& file);
 
 }  // namespace brimvale::cli

@@ -45,7 +45,7 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
     auto* cmd = app.add_subcommand("growth", "List the folders that grew in the last days");
     cmd->add_option("--days", args->days, "How many days back to compare with")
         ->default_val(7)
-        ->check(CLI::Range(int64_t{0}, int64_t{100'000}));
+        ->check(wholeNumber(0, 100'000));
     cmd->add_flag("--json", args->json, "Print one JSON document");
     return [args] { return runGrowth(*args); };
 });

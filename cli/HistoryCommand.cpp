@@ -21,6 +21,7 @@ struct HistoryArgs {
     std::string path;
     bool recordJson = false;
     bool quiet = false;
+    int workers = 0;
 };
 
 std::string localTime(double date) {
@@ -73,7 +74,7 @@ int runRecord(const HistoryArgs& args) {
     const std::string root = !args.path.empty()          ? absolutePath(args.path)
                              : sameFileSystem(home, "/") ? std::string("/")
                                                          : home;
-    auto scanned = scanFolder(root, args.quiet);
+    auto scanned = scanFolder(root, args.quiet, args.workers);
     if (const int* status = std::get_if<int>(&scanned)) return *status;
     const auto tree = std::get<std::shared_ptr<quenwick::FileTree>>(std::move(scanned));
 
@@ -94,8 +95,9 @@ int runRecord(const HistoryArgs& args) {
     } else {
         std::cout << "Recorded " << localTime(summary.date) << ": "
                   << quenwick::formatBytes(summary.volumeUsed) << " used of "
-                  << quenwick::formatBytes(summary.volumeTotal) << ", " << summary.folders.size()
-                  << " folders, in " << terminalText(history.directory()) << '/'
+                  << quenwick::formatBytes(summary.volumeTotal) << ", "
+                  << counted(summary.folders.size(), "folder", "folders") << ", in "
+                  << terminalText(history.directory()) << '/'
                   << quenwick::TideHistory::fileName(summary.date).value_or("?") << '\n';
     }
     return kExitOk;
@@ -112,7 +114,8 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
         "record today's summary");
     record->add_option("PATH", args->path, "Folder to scan; its tree must contain the home folder");
     record->add_flag("--json", args->recordJson, "Print the recorded summary as JSON");
-    record->add_flag("--quiet", args->quiet, "No progress on standard error");
+    addQuietFlag(*record, args->quiet);
+    addWorkersOption(*record, args->workers);
     return [args, record] { return record->parsed() ? runRecord(*args) : runHistory(*args); };
 });
 

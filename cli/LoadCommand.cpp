@@ -12,8 +12,10 @@ namespace {
 
 struct LoadArgs {
     std::string file;
-    int top = 20;
+    ListingArgs listing;
     bool json = false;
+    std::string save;
+    std::string exportFile;
 };
 
 int runLoad(const LoadArgs& args) {
@@ -21,7 +23,15 @@ int runLoad(const LoadArgs& args) {
     auto loaded = loadSnapshotFile(file);
     if (const int* status = std::get_if<int>(&loaded)) return *status;
     const auto& snapshot = std::get<quenwick::LoadedSnapshot>(loaded);
-    ScanReport report{*snapshot.tree, args.top, 0};
+    if (!args.save.empty()) {
+        if (const int status = saveSnapshotFile(snapshot, args.save); status != kExitOk)
+            return status;
+    }
+    if (!args.exportFile.empty()) {
+        if (const int status = saveExportFile(snapshot, args.exportFile); status != kExitOk)
+            return status;
+    }
+    const auto report = args.listing.reportOf(*snapshot.tree, 0);
     if (args.json) {
         auto json = report.json();
         json.erase("elapsedMs");
@@ -45,11 +55,16 @@ int runLoad(const LoadArgs& args) {
 
 const CommandRegistry::Registration registration([](CLI::App& app) {
     auto args = std::make_shared<LoadArgs>();
-    auto* cmd = app.add_subcommand("load", "Report on a snapshot file without scanning");
-    cmd->add_option("FILE", args->file, "Snapshot file")->required();
-    cmd->add_option("--top", args->top, "How many of the biggest items to list")
-        ->default_val(20)
-        ->check(CLI::NonNegativeNumber);
+    auto* cmd = app.add_subcommand(
+        "load",
+        "Report on a snapshot file, or on an export in ncdu's JSON format (written by "
+        "ncdu -o, gdu -o or scan --export), without scanning");
+    cmd->add_option("FILE", args->file, "Snapshot file or export")->required();
+    cmd->add_option("--save", args->save,
+                    "Also write what was loaded as a snapshot file (its folder must exist)");
+    cmd->add_option("-o,--export", args->exportFile,
+                    "Also write what was loaded in ncdu's JSON export format");
+    args->listing.addTo(*cmd);
     cmd->add_flag("--json", args->json, "Print one JSON document");
     return [args] { return runLoad(*args); };
 });

@@ -13,19 +13,21 @@ namespace {
 struct RefreshArgs {
     std::string file;
     int threads = 2;
-    int top = 20;
+    int workers = 0;
+    ListingArgs listing;
     bool json = false;
 };
 
 int runRefresh(const RefreshArgs& args) {
     quenwick::RefreshOptions options;
     options.threads = static_cast<unsigned>(args.threads);
+    if (args.workers > 0) options.workers = args.workers;
     quenwick::SnapshotRefresh refresh(options);
     auto outcome = refresh.run(absolutePath(args.file));
     if (auto* error = std::get_if<quenwick::RefreshError>(&outcome)) return fail(error->describe());
     const auto& r = std::get<quenwick::RefreshResult>(outcome);
     const std::string& root = r.meta.rootPath;
-    const ScanReport report{*r.tree, args.top, r.catchUpTime.count()};
+    const auto report = args.listing.reportOf(*r.tree, r.catchUpTime.count());
     if (args.json) {
         const auto totals = report.json();
         nlohmann::ordered_json out;
@@ -53,8 +55,8 @@ int runRefresh(const RefreshArgs& args) {
     const uint64_t looked = r.foldersLookedAt;
     std::cout << "Caught up " << terminalText(quenwick::utf8::display(root))
               << (r.fullRescan ? " with a full scan (the change journal could not say what changed)"
-                               : " from the change journal: " + std::to_string(looked) +
-                                     (looked == 1 ? " folder" : " folders") + " looked at again")
+                               : " from the change journal: " +
+                                     counted(looked, "folder", "folders") + " looked at again")
               << '\n';
     std::cout << "Was " << quenwick::formatBytes(r.bytesBefore) << ", now "
               << quenwick::formatBytes(r.tree->size(quenwick::FileTree::root)) << "; load "
@@ -70,12 +72,13 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
         "refresh",
         "Bring a snapshot up to date from the change journal (or a full scan) and save it");
     cmd->add_option("FILE", args->file, "Snapshot file")->required();
-    cmd->add_option("--top", args->top, "How many of the biggest items to list")
-        ->default_val(20)
-        ->check(CLI::NonNegativeNumber);
-    cmd->add_option("--threads", args->threads, "Threads for decoding and encoding the snapshot")
+    args->listing.addTo(*cmd);
+    addWorkersOption(*cmd, args->workers);
+    cmd->add_option("--threads", args->threads,
+                    "Threads of the snapshot file's compression, for decoding and encoding it "
+                    "(the scan's own are --workers)")
         ->default_val(2)
-        ->check(CLI::Range(1, 64));
+        ->check(wholeNumber(1, 64));
     cmd->add_flag("--json", args->json, "Print one JSON document");
     return [args] { return runRefresh(*args); };
 });

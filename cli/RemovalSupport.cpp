@@ -112,8 +112,8 @@ int reportRemoval(const std::vector<RemovalResult>& results, int64_t elapsedMs,
         printTable(rows, {false, false});
     }
     if (failed == 0) return kExitOk;
-    return fail(std::to_string(failed) + " of " + std::to_string(results.size()) +
-                " items: " + failedText);
+    return fail(std::to_string(failed) + " of " + counted(results.size(), "item", "items") + ": " +
+                failedText);
 }
 
 }  // namespace brimvale::cli

@@ -39,6 +39,7 @@ struct RingArgs {
     bool dark = false;
     bool json = false;
     bool quiet = false;
+    int workers = 0;
 };
 
 // How full the centre disc shows: the disk itself at the root, else the focus's share of it.
@@ -100,7 +101,7 @@ void printSegments(const FileTree& tree, FileTree::Node focus,
 int runRing(const RingArgs& args) {
     std::shared_ptr<FileTree> tree;
     if (args.snapshot.empty()) {
-        auto scanned = scanFolder(absolutePath(args.path), args.quiet);
+        auto scanned = scanFolder(absolutePath(args.path), args.quiet, args.workers);
         if (const int* status = std::get_if<int>(&scanned)) return *status;
         tree = std::get<std::shared_ptr<FileTree>>(std::move(scanned));
     } else {
@@ -173,10 +174,11 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
     cmd->add_option("--svg", args->svg, "Write the ring as an SVG picture to this file");
     cmd->add_option("--size", args->size, "Width and height of the picture in pixels")
         ->default_val(512)
-        ->check(CLI::Range(16, 16384));
+        ->check(wholeNumber(16, 16384));
     cmd->add_flag("--dark", args->dark, "Draw the picture in the dark theme");
     cmd->add_flag("--json", args->json, "Print one JSON document");
-    cmd->add_flag("--quiet", args->quiet, "No progress on standard error");
+    addQuietFlag(*cmd, args->quiet);
+    addWorkersOption(*cmd, args->workers);
     return [args] { return runRing(*args); };
 });
 

@@ -13,8 +13,8 @@ namespace {
 int runTrash(const RemovalArgs& args) {
     const auto plan = planRemovals(args.paths, quenwick::DeletionGuard::live());
     const auto removals = allowedRemovals(plan);
-    const std::string question = "Move " + std::to_string(removals.size()) +
-                                 (removals.size() == 1 ? " item" : " items") + " to the Trash";
+    const std::string question =
+        "Move " + counted(removals.size(), "item", "items") + " to the Trash";
     if (!confirmRemoval(plan, question, args)) return kExitFailed;
 
     const auto started = std::chrono::steady_clock::now();

@@ -196,7 +196,7 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
                     "auto (fanotify when privileged, else inotify), inotify or fanotify")
         ->check(CLI::IsMember({"auto", "inotify", "fanotify"}))
         ->default_val("auto");
-    cmd->add_flag("--quiet", args->quiet, "Print nothing when recording starts");
+    cmd->add_flag("-q,--quiet", args->quiet, "Print nothing when recording starts");
     return [args] { return runWatch(*args); };
 });
 

@@ -140,7 +140,8 @@ void AppModel::fullScan(const ScanTarget& target) {
             // scan never reached.
             if (complete)
                 (void)quenwick::Snapshot::save(*tree,
-                                               {root, quenwick::TideSummary::now(), position}, url);
+                                               {root, quenwick::TideSummary::now(), position}, url,
+                                               1, quenwick::Snapshot::MissingFolder::create);
             return Finished{
                 target,  control, std::move(tree), VolumeInfo::containing(root), LoadPath::fullScan,
                 complete};

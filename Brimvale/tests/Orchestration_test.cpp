@@ -98,8 +98,8 @@ TEST_F(OrchestrationTest, UnusableSnapshotsGiveAFullScan) {
     const std::string url = model->snapshotURL(target);
     // Another root's snapshot under this target's name (the folder moved, say).
     ASSERT_TRUE(makeDirs(home + "/elsewhere"));
-    ASSERT_FALSE(
-        quenwick::Snapshot::save(*scan(home + "/elsewhere"), {home + "/elsewhere", 1, 1}, url));
+    ASSERT_FALSE(quenwick::Snapshot::save(*scan(home + "/elsewhere"), {home + "/elsewhere", 1, 1},
+                                          url, 1, quenwick::Snapshot::MissingFolder::create));
     ASSERT_TRUE(chooseAndWait(*model, target));
     EXPECT_EQ(model->lastLoadPath(), Path::fullScan);
     EXPECT_EQ(model->tree()->rootPath(), work);

@@ -2,6 +2,7 @@
 #include "QuenwickCore/PathRules.h"
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -55,6 +56,16 @@ ScanOptions ScanOptions::forVolume(const std::string& path) {
     options.allowedDevices = std::move(devices);
     options.excludedPaths = {"/System/Volumes/Data"};
     return options;
+}
+
+bool ScanOptions::excludesName(std::string_view name) const {
+    if (excludedNames.empty()) return false;
+    // fnmatch wants a terminated string; names are short, so a small copy is cheap.
+    const std::string terminated(name);
+    for (const auto& pattern : excludedNames) {
+        if (fnmatch(pattern.c_str(), terminated.c_str(), 0) == 0) return true;
+    }
+    return false;
 }
 
 struct DiskScanner::Job {
@@ -302,6 +313,7 @@ void DiskScanner::refresh(FileTree::Node d, Job& job, DirectoryReader& reader,
             full += e.name;
             if (options_.excludedPaths.contains(full)) continue;
         }
+        if (options_.excludesName(e.name)) continue;
         const FileTree::Node n =
             tree.append(d, e.name, e.isDir ? 0 : e.allocSize, e.mtime, e.inode, flags);
         if (enter) {
@@ -412,6 +424,7 @@ void DiskScanner::run(Job& job) {
                             full += e.name;
                             if (options_.excludedPaths.contains(full)) continue;
                         }
+                        if (options_.excludesName(e.name)) continue;
                         bool enter = false;
                         NodeFlags flags = entryFlags(e, *job.allowed, enter);
                         uint64_t size = e.allocSize;

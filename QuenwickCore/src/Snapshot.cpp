@@ -264,9 +264,10 @@ std::variant<LoadedSnapshot, SnapshotError> decode(std::span<const uint8_t> data
 }
 
 std::optional<SnapshotFileError> save(const FileTree& tree, const SnapshotMeta& meta,
-                                      const std::string& path, unsigned threads) {
+                                      const std::string& path, unsigned threads,
+                                      MissingFolder missing) {
     const auto parent = std::filesystem::path(path).parent_path();
-    if (!parent.empty()) {
+    if (!parent.empty() && missing == MissingFolder::create) {
         if (const auto ec = createPrivateFolders(parent.string()))
             return SnapshotFileError{ec.value(), std::nullopt};
     }

@@ -287,11 +287,16 @@ TEST(Snapshot, StreamWrittenByAnIndependentEncoderIsRead) {
     EXPECT_EQ(std::get<0>(loaded).meta, (SnapshotMeta{"/home/ann", 5, 6}));
 }
 
-TEST(Snapshot, SaveCreatesFoldersAndLoadReadsItBack) {
+TEST(Snapshot, SaveCreatesFoldersOnlyWhenToldAndLoadReadsItBack) {
     TempDir dir;
     const FileTree tree = sampleTree();
     const std::string path = dir / "Brimvale/Snapshots/_home_ann.qws";
-    ASSERT_EQ(Snapshot::save(tree, {"/home/ann", 9, 10}, path), std::nullopt);
+    const auto refused = Snapshot::save(tree, {"/home/ann", 9, 10}, path);
+    ASSERT_NE(refused, std::nullopt);
+    EXPECT_EQ(refused->errnum, ENOENT);
+    EXPECT_FALSE(std::filesystem::exists(dir / "Brimvale"));
+    ASSERT_EQ(Snapshot::save(tree, {"/home/ann", 9, 10}, path, 1, Snapshot::MissingFolder::create),
+              std::nullopt);
     auto loaded = Snapshot::load(path);
     ASSERT_EQ(loaded.index(), 0u);
     EXPECT_EQ(livePaths(*std::get<0>(loaded).tree), livePaths(tree));

@@ -60,4 +60,15 @@ TEST(ByteFormat, DecimalUnitsWithOneDecimal) {
     EXPECT_EQ(quenwick::formatBytes(UINT64_MAX), "18.4 EB");
 }
 
+TEST(ByteFormat, BinaryUnitsRoundIntoTheNextUnitAndExactCountsStayWhole) {
+    using quenwick::ByteUnits;
+    EXPECT_EQ(quenwick::formatBytes(1000, ByteUnits::binary), "1000 bytes");
+    EXPECT_EQ(quenwick::formatBytes(4096, ByteUnits::binary), "4.0 KiB");
+    EXPECT_EQ(quenwick::formatBytes(1536 * 1024, ByteUnits::binary), "1.5 MiB");
+    EXPECT_EQ(quenwick::formatBytes(1024 * 1024 - 10, ByteUnits::binary), "1.0 MiB");
+    EXPECT_EQ(quenwick::formatBytes(UINT64_MAX, ByteUnits::binary), "16.0 EiB");
+    EXPECT_EQ(quenwick::formatBytes(UINT64_MAX, ByteUnits::exact), "18446744073709551615");
+    EXPECT_EQ(quenwick::formatBytes(4096, ByteUnits::decimal), "4.1 kB");
+}
+
 }  // namespace

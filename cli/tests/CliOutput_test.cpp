@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "CliRun.h"
 #include "CliSupport.h"
 #include "TestSupport.h"
 
@@ -33,16 +34,8 @@ TEST(TerminalText, ControlCharactersAreEscapedAndEverythingElseKept) {
 }
 
 std::string run(const std::string& arguments) {
-    std::string out;
-    const std::string command = std::string(BRIMVALE_CLI_PATH) + " " + arguments + " 2>&1";
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n = 0;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, n);
-        pclose(pipe);
-    }
-    return out;
+    const auto done = testing::runCli(arguments);
+    return done.out + done.err;
 }
 
 TEST(TerminalText, ScanShowsHostileNamesEscapedAndJsonKeepsThemExact) {

@@ -10,4 +10,10 @@ namespace quenwick {
 
 [[nodiscard]] std::string formatBytes(uint64_t bytes);
 
+// How a command line shows sizes when asked: the decimal units above, binary ones ("4.0 KiB",
+// "1.5 MiB"), or the exact count of bytes ("4096").
+enum class ByteUnits { decimal, binary, exact };
+
+[[nodiscard]] std::string formatBytes(uint64_t bytes, ByteUnits units);
+
 }  // namespace quenwick

@@ -5,6 +5,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // What a scan may enter, and what it reports while it runs. Plain values.
 namespace quenwick {
@@ -15,6 +17,12 @@ struct ScanOptions {
     std::optional<std::set<int32_t>> allowedDevices;
     // Absolute paths (exact bytes) left out of the tree entirely.
     std::set<std::string> excludedPaths;
+    // Shell patterns (fnmatch, no flags: "*" also matches a leading dot, a backslash escapes)
+    // matched against each entry's name; an entry whose name matches any of them is left out.
+    std::vector<std::string> excludedNames;
+
+    // True when an entry named `name` is left out by excludedNames.
+    [[nodiscard]] bool excludesName(std::string_view name) const;
 
     // The options for scanning `path`: for "/" the devices of "/" (and of "/System/Volumes/Data"
     // where that exists) with the latter excluded; for anything else the defaults.

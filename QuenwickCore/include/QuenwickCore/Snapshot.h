@@ -60,10 +60,16 @@ inline constexpr uint16_t version = 1;
 [[nodiscard]] std::variant<LoadedSnapshot, SnapshotError> decode(std::span<const uint8_t> data,
                                                                  unsigned threads = 1);
 
-// Writes a snapshot of tree to path atomically, creating missing parent folders. On failure an
-// existing file at path is left untouched.
+// Whether a save may create the folder it writes into. Only the app's own snapshots folder is
+// made on demand; a path a person names must have its folder already (a mistyped path must not
+// leave folders behind, least of all as root).
+enum class MissingFolder { fail, create };
+
+// Writes a snapshot of tree to path atomically. On failure an existing file at path is left
+// untouched; with MissingFolder::fail a missing parent folder fails with ENOENT.
 [[nodiscard]] std::optional<SnapshotFileError> save(const FileTree& tree, const SnapshotMeta& meta,
-                                                    const std::string& path, unsigned threads = 1);
+                                                    const std::string& path, unsigned threads = 1,
+                                                    MissingFolder missing = MissingFolder::fail);
 
 // Reads the file at path into memory and decodes it.
 [[nodiscard]] std::variant<LoadedSnapshot, SnapshotFileError> load(const std::string& path,

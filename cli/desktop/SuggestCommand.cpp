@@ -22,6 +22,7 @@ struct SuggestArgs {
     std::string snapshot;
     bool json = false;
     bool quiet = false;
+    int workers = 0;
 };
 
 int64_t millisecondsOf(Clock::duration d) {
@@ -83,7 +84,7 @@ int runSuggest(const SuggestArgs& args) {
     } else {
         const std::string root =
             args.path.empty() ? quenwick::userFolders::home() : absolutePath(args.path);
-        auto scanned = scanFolder(root, args.quiet);
+        auto scanned = scanFolder(root, args.quiet, args.workers);
         if (auto* status = std::get_if<int>(&scanned)) return *status;
         tree = std::get<std::shared_ptr<quenwick::FileTree>>(std::move(scanned));
     }
@@ -135,7 +136,8 @@ const CommandRegistry::Registration registration([](CLI::App& app) {
     cmd->add_option("--snapshot", args->snapshot, "Analyse a snapshot file instead of scanning")
         ->excludes(path);
     cmd->add_flag("--json", args->json, "Print one JSON document");
-    cmd->add_flag("--quiet", args->quiet, "No progress on standard error");
+    addQuietFlag(*cmd, args->quiet);
+    addWorkersOption(*cmd, args->workers);
     return [args] { return runSuggest(*args); };
 });
 

@@ -3,6 +3,7 @@
 
 #include "CliSupport.h"
 #include "CommandRegistry.h"
+#include "QtApplication.h"
 #include "QuenwickCore/DesktopNotifications.h"
 #include "QuenwickCore/TideAlerts.h"
 #include "QuenwickCore/TideHistory.h"
@@ -54,6 +55,7 @@ nlohmann::ordered_json alertJson(const quenwick::TideAlerts::Outcome& outcome, b
 }
 
 int runAlerts(const AlertsArgs& args) {
+    const QtApplication qt;
     const auto volume = quenwick::VolumeInfo::containing("/");
     if (!volume) return fail("cannot read the figures of the startup volume");
     const double now = quenwick::TideSummary::now();

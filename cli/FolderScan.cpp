@@ -11,10 +11,10 @@
 #include "CommandRegistry.h"
 #include "QuenwickCore/ByteFormat.h"
 #include "QuenwickCore/DiskScanner.h"
-#include "QuenwickCore/SnapshotRefresh.h"
 #include "QuenwickCore/NcduExport.h"
 #include "QuenwickCore/PathRules.h"
 #include "QuenwickCore/Snapshot.h"
+#include "QuenwickCore/SnapshotRefresh.h"
 #include "QuenwickCore/SnapshotScan.h"
 
 namespace brimvale::cli {

@@ -94,7 +94,9 @@ void AppModel::askHelperToScan(uint64_t attempt, const std::string& root, uint64
                     return r;
                 }
                 loaded.meta.fsEventID = position;
-                (void)quenwick::Snapshot::save(*loaded.tree, loaded.meta, url);
+                // The app's own snapshot folder is made on demand.
+                (void)quenwick::Snapshot::save(*loaded.tree, loaded.meta, url, 1,
+                                               quenwick::Snapshot::MissingFolder::create);
                 r.tree = std::move(loaded.tree);
                 r.volume = VolumeInfo::containing(root);
                 return r;

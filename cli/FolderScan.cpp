@@ -16,6 +16,7 @@
 #include "QuenwickCore/Snapshot.h"
 #include "QuenwickCore/SnapshotRefresh.h"
 #include "QuenwickCore/SnapshotScan.h"
+#include "QuenwickCore/UniqueFd.h"
 
 namespace brimvale::cli {
 
@@ -89,10 +90,9 @@ std::string unreadableRootMessage(const std::string& root) {
 
 bool isExportFile(const std::string& file) {
     char head[64] = {};
-    const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
-    const ssize_t n = read(fd, head, sizeof head);
-    close(fd);
+    const quenwick::UniqueFd fd(open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd) return false;
+    const ssize_t n = read(fd.get(), head, sizeof head);
     return n > 0 && quenwick::NcduExport::looksLikeExport(std::string_view(head, size_t(n)));
 }
 

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -441,9 +443,17 @@ TEST_F(GuardOnDisk, RunningProgramsAndAppImagesAreFoundFromProc) {
         execl(program.c_str(), "sleeper", "30", static_cast<char*>(nullptr));
         _exit(127);
     }
-    // Wait until the child runs the copied program rather than this test.
-    const std::string exeLink = "/proc/" + std::to_string(pid) + "/exe";
-    for (int i = 0; i < 500 && std::filesystem::read_symlink(exeLink) != program; ++i)
+    // Wait until the child runs the copied program rather than this test, and its environment
+    // is in place: exec switches the program before it lays out the new environment.
+    const std::string proc = "/proc/" + std::to_string(pid);
+    auto started = [&] {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(proc + "/exe", ec) != program) return false;
+        std::ifstream environ(proc + "/environ", std::ios::binary);
+        const std::string env((std::istreambuf_iterator<char>(environ)), {});
+        return env.find("APPIMAGE=") != std::string::npos;
+    };
+    for (int i = 0; i < 500 && !started(); ++i)
         usleep(10000);
     const auto g = guard();
     kill(pid, SIGKILL);

@@ -54,7 +54,9 @@ int BrimvaleApp::run(int argc, char** argv) {
     AppModel::registerQmlTypes();
     RingItem::registerQmlType();
     RingSampling::applyToDefaultFormat();
-    {
+    if (options.demo) {
+        AppModel::useDemoData();
+    } else {
         const AppEnvironment env = AppEnvironment::current();
         Migration::fromQuenwick(env.dataHome, env.configHome);
     }

@@ -43,6 +43,10 @@ struct AppModel::Finished {
 
 void AppModel::start() {
     if (phase_ != Phase::idle) return;
+    if (demo_) {
+        showDemoTree(target_);
+        return;
+    }
     runInBackground(
         serial_,
         [eraser = eraser_] {
@@ -72,6 +76,10 @@ AppModel::ControlPtr AppModel::beginScan() {
 }
 
 void AppModel::load(const ScanTarget& target, bool quiet) {
+    if (demo_) {
+        if (!quiet) showDemoTree(target);
+        return;
+    }
     const std::string root = target.rootPath(env_.home);
     if (!quiet && phase_ != Phase::updating) setPhase(Phase::updating);
     // A quiet catch-up must not stop a scan the user started.
@@ -121,6 +129,10 @@ void AppModel::load(const ScanTarget& target, bool quiet) {
 }
 
 void AppModel::fullScan(const ScanTarget& target) {
+    if (demo_) {
+        showDemoTree(target);
+        return;
+    }
     if (phase_ != Phase::scanning) setPhase(Phase::scanning);
     setProgress(std::nullopt);
     dropTree();
@@ -205,6 +217,7 @@ void AppModel::stopScan() {
 }
 
 void AppModel::refreshFullDiskAccess() {
+    if (demo_) return;
     runInBackground(
         pool_,
         [] {
@@ -226,6 +239,10 @@ void AppModel::analyzeShoreline() {
         setShoreline({});
         setShorelineChecked({});
         setShorelinePhase(ShorelinePhase::unavailable);
+        return;
+    }
+    if (demo_) {
+        analyzeDemoShoreline();
         return;
     }
     setShorelinePhase(ShorelinePhase::analyzing);
@@ -258,6 +275,8 @@ void AppModel::analyzeShoreline() {
 }
 
 void AppModel::recordHistory() {
+    // The fictional machine's history is fixed; the real one is neither read nor written.
+    if (demo_) return;
     if (!tree_ || !tree_->nodeAtPath(env_.home)) return;
     struct Recorded {
         OptionalVolume startup;
@@ -282,6 +301,7 @@ void AppModel::recordHistory() {
 }
 
 void AppModel::evaluateAlerts(bool historyBased) {
+    if (demo_) return;
     if (!startupVolume_) return;
     const auto alerts = quenwick::TideAlerts::evaluate(
         *startupVolume_, historyBased ? history_ : History{}, quenwick::TideSummary::now());

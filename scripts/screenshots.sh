@@ -2,11 +2,17 @@
 # Saves pictures of the app's views, made from a generated tree, into OUTDIR: ring-light.png,
 # ring-dark.png, main-light.png, main-dark.png and review.png (1280 x 800), history.png,
 # popover.png (and their -dark twins), tray-25.png and tray-90.png, suggestions.png,
-# settings.png and tour.png (1280 x 800). Builds what is missing and runs under Xvfb with Mesa's
-# OpenGL.
+# settings.png and tour.png (1280 x 800). With --demo the main window's show the fictional
+# computer of demo mode (the same file names). Builds what is missing and runs under Xvfb with
+# Mesa's OpenGL.
 set -euo pipefail
+demo=()
+if [ "${1:-}" = "--demo" ]; then
+  demo=(--demo)
+  shift
+fi
 if [ $# -ne 1 ]; then
-  echo "usage: scripts/screenshots.sh OUTDIR" >&2
+  echo "usage: scripts/screenshots.sh [--demo] OUTDIR" >&2
   exit 2
 fi
 out=$(realpath -m "$1")
@@ -24,4 +30,4 @@ cmake --build "$build" -j "${BRIMVALE_JOBS:-2}" --target brimvale-screenshots
 
 mkdir -p "$out"
 QSG_RHI_BACKEND=opengl xvfb-run -a -s "-screen 0 1280x800x24" \
-  "$build/Brimvale/brimvale-screenshots" "$out"
+  "$build/Brimvale/brimvale-screenshots" "${demo[@]}" "$out"

@@ -1,4 +1,5 @@
-// brimvale-screenshots OUTDIR: pictures of the app's views made from a generated tree, for the
+// brimvale-screenshots [--demo] OUTDIR: pictures of the app's views made from a generated tree
+// (with --demo, from the fictional computer of demo mode, tools/ScreenshotDemo.h), for the
 // documentation and for looking at changes: ring-light.png and ring-dark.png, then the main
 // window's (tools/ScreenshotsMain.h), the Space Watch pictures (tools/ScreenshotsWatch.h) and
 // the panels' (tools/ScreenshotsPanels.h), 1280 × 800, each on the window's opaque background.
@@ -14,12 +15,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "RingKit/Theme.h"
 #include "model/AppModel.h"
 #include "ring/RingItem.h"
 #include "ring/RingSampling.h"
 #include "tools/SampleTree.h"
+#include "tools/ScreenshotDemo.h"
 #include "tools/ScreenshotsMain.h"
 #include "tools/ScreenshotsPanels.h"
 #include "tools/ScreenshotsWatch.h"
@@ -49,10 +52,12 @@ bool save(QQuickView& view, const RingItem& ring, bool dark, const QString& path
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: brimvale-screenshots OUTDIR\n");
+    const bool demo = argc == 3 && std::string_view(argv[1]) == "--demo";
+    if (argc != 2 && !demo) {
+        std::fprintf(stderr, "usage: brimvale-screenshots [--demo] OUTDIR\n");
         return 2;
     }
+    const char* outArg = argv[argc - 1];
     // Nothing of the real user's is read or written: the model lives in a home of its own.
     QTemporaryDir home;
     if (!home.isValid()) return 1;
@@ -64,19 +69,23 @@ int main(int argc, char** argv) {
     setenv("QSG_RHI_BACKEND", "opengl", 0);
 
     QApplication app(argc, argv);
-    const QString outDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const QString outDir = QDir(QString::fromLocal8Bit(outArg)).absolutePath();
     if (!QDir().mkpath(outDir)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        std::fprintf(stderr, "cannot create %s\n", outArg);
         return 1;
     }
     AppModel::registerQmlTypes();
     RingItem::registerQmlType();
     RingSampling::applyToDefaultFormat();
 
-    AppModel model(AppModel::Services::current());
-    model.setTarget(ScanTarget::folder("/home/sample"));
-    const uint64_t total = 1000000, used = 620000;
-    model.installTree(sampleTree(), quenwick::VolumeInfo{total, total - used, total - used});
+    screenshots::setDemo(demo);
+    AppModel model(screenshots::services());
+    if (!screenshots::showDemoIn(model)) {
+        if (demo) return 1;
+        model.setTarget(ScanTarget::folder("/home/sample"));
+        const uint64_t total = 1000000, used = 620000;
+        model.installTree(sampleTree(), quenwick::VolumeInfo{total, total - used, total - used});
+    }
 
     QQuickView view;
     view.setResizeMode(QQuickView::SizeRootObjectToView);

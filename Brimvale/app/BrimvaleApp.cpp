@@ -51,6 +51,8 @@ int BrimvaleApp::run(int argc, char** argv) {
     QGuiApplication::setOrganizationName("Brimvale");
     QGuiApplication::setApplicationName("Brimvale");
     QGuiApplication::setApplicationVersion(BRIMVALE_VERSION);
+    // Ties the windows to the installed menu entry (its name and icon on Wayland and in docks).
+    QGuiApplication::setDesktopFileName("app.brimvale.Brimvale");
     AppModel::registerQmlTypes();
     RingItem::registerQmlType();
     RingSampling::applyToDefaultFormat();

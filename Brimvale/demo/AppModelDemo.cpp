@@ -49,18 +49,7 @@ void AppModel::analyzeDemoShoreline() {
     runInBackground(
         pool_, [tree = lendTree(), machine = demo_] { return machine->suggestions(tree); },
         [this, rev, trash](Categories categories) {
-            if (rev != revision_) {
-                analyzeShoreline();
-                return;
-            }
-            PathSet checked;
-            for (const auto& c : categories)
-                for (const auto& f : c.findings)
-                    if (f.safety == shoreline::Safety::safe) checked.insert(f.path);
-            setShoreline(std::move(categories));
-            setShorelineChecked(std::move(checked));
-            setTrashBytes(trash);
-            setShorelinePhase(ShorelinePhase::ready);
+            acceptShoreline(rev, trash, std::move(categories));
         });
 }
 

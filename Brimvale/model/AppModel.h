@@ -473,6 +473,8 @@ private:
     void finishErasing(std::vector<ErasedItem> items,
                        std::function<void(std::vector<ErasedItem>)> done);
     void refreshVolumesInBackground();
+    // Shows an analysis's findings, or analyses again when the tree changed since revision rev.
+    void acceptShoreline(qint64 rev, uint64_t trash, Categories categories);
     // Demo mode (demo/AppModelDemo.cpp).
     void showDemoTree(const ScanTarget& target);
     void analyzeDemoShoreline();

@@ -258,20 +258,24 @@ void AppModel::analyzeShoreline() {
             return shoreline::Shoreline::analyze(context);
         },
         [this, rev, trash](Categories categories) {
-            // A removal or a new tree came meanwhile: the findings may name what is gone.
-            if (rev != revision_) {
-                analyzeShoreline();
-                return;
-            }
-            PathSet checked;
-            for (const auto& c : categories)
-                for (const auto& f : c.findings)
-                    if (f.safety == shoreline::Safety::safe) checked.insert(f.path);
-            setShoreline(std::move(categories));
-            setShorelineChecked(std::move(checked));
-            setTrashBytes(trash);
-            setShorelinePhase(ShorelinePhase::ready);
+            acceptShoreline(rev, trash, std::move(categories));
         });
+}
+
+void AppModel::acceptShoreline(qint64 rev, uint64_t trash, Categories categories) {
+    // A removal or a new tree came meanwhile: the findings may name what is gone.
+    if (rev != revision_) {
+        analyzeShoreline();
+        return;
+    }
+    PathSet checked;
+    for (const auto& c : categories)
+        for (const auto& f : c.findings)
+            if (f.safety == shoreline::Safety::safe) checked.insert(f.path);
+    setShoreline(std::move(categories));
+    setShorelineChecked(std::move(checked));
+    setTrashBytes(trash);
+    setShorelinePhase(ShorelinePhase::ready);
 }
 
 void AppModel::recordHistory() {

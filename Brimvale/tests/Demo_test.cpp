@@ -12,6 +12,7 @@
 #include "AppTestFixture.h"
 #include "QuenwickCore/TideHistory.h"
 #include "Shoreline/Shoreline.h"
+#include "app/LaunchOptions.h"
 #include "demo/DemoMachine.h"
 
 namespace brimvale {
@@ -116,6 +117,13 @@ TEST_F(DemoTest, DemoModeRefusesWhatTheGuardBlocksInTheFictionalHome) {
     stageAndWait(*model, "/usr");
     EXPECT_TRUE(model->lowTide().empty());
     ASSERT_TRUE(model->notice());
+}
+
+TEST(DemoMachineTest, BothSpellingsOfTheLaunchArgumentSwitchItOn) {
+    EXPECT_TRUE(LaunchOptions::parse({"brimvale", "--demo"}).demo);
+    EXPECT_TRUE(LaunchOptions::parse({"brimvale", "-BrimvaleDemo"}).demo);
+    EXPECT_FALSE(LaunchOptions::parse({"brimvale", "--", "--demo"}).demo);
+    EXPECT_FALSE(LaunchOptions::parse({"brimvale"}).demo);
 }
 
 TEST(DemoMachineTest, TreeTotalsAddUpAndFillTheDiskAsDescribed) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <string>
 
 #include "model/AppModel.h"
@@ -21,6 +23,10 @@ void setDemo(bool demo);
 // the suggestions are ready; true when it did. False outside demo mode (or when the model did not
 // get ready in time, with the reason on stderr).
 [[nodiscard]] bool showDemoIn(AppModel& model);
+
+// Small copies of every PNG in outDir for the documentation (README): 800 pixels wide, 256
+// colours, into docsDir under the same names. False when one could not be written.
+[[nodiscard]] bool saveDocumentationCopies(const QString& outDir, const QString& docsDir);
 
 // A path below the home folder of the pictures' tree: the fictional user's in demo mode, else the
 // sample's (/home/sample).

@@ -1,9 +1,10 @@
-// brimvale-screenshots [--demo] OUTDIR: pictures of the app's views made from a generated tree
-// (with --demo, from the fictional computer of demo mode, tools/ScreenshotDemo.h), for the
-// documentation and for looking at changes: ring-light.png and ring-dark.png, then the main
-// window's (tools/ScreenshotsMain.h), the Space Watch pictures (tools/ScreenshotsWatch.h) and
-// the panels' (tools/ScreenshotsPanels.h), 1280 × 800, each on the window's opaque background.
-// Needs a display (the screenshots script brings Xvfb).
+// brimvale-screenshots [--demo [--docs DOCSDIR]] OUTDIR: pictures of the app's views made from a
+// generated tree (with --demo, from the fictional computer of demo mode, tools/ScreenshotDemo.h),
+// for the documentation and for looking at changes: ring-light.png and ring-dark.png, then the
+// main window's (tools/ScreenshotsMain.h), the Space Watch pictures (tools/ScreenshotsWatch.h)
+// and the panels' (tools/ScreenshotsPanels.h), 1280 × 800, each on the window's opaque
+// background. Needs a display (the screenshots script brings Xvfb). --docs also writes small
+// copies into DOCSDIR.
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -52,9 +53,11 @@ bool save(QQuickView& view, const RingItem& ring, bool dark, const QString& path
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool demo = argc == 3 && std::string_view(argv[1]) == "--demo";
-    if (argc != 2 && !demo) {
-        std::fprintf(stderr, "usage: brimvale-screenshots [--demo] OUTDIR\n");
+    // [--demo [--docs DOCSDIR]] OUTDIR
+    const bool demo = argc >= 3 && std::string_view(argv[1]) == "--demo";
+    const bool docs = argc == 5 && demo && std::string_view(argv[2]) == "--docs";
+    if (!(argc == 2 || (demo && argc == 3) || docs)) {
+        std::fprintf(stderr, "usage: brimvale-screenshots [--demo [--docs DOCSDIR]] OUTDIR\n");
         return 2;
     }
     const char* outArg = argv[argc - 1];
@@ -112,5 +115,9 @@ int main(int argc, char** argv) {
     view.close();
     if (!saveMainWindowScreenshots(outDir)) return 1;
     if (!saveWatchScreenshots(model, outDir)) return 1;
-    return savePanelScreenshots(outDir) ? 0 : 1;
+    if (!savePanelScreenshots(outDir)) return 1;
+    if (docs && !screenshots::saveDocumentationCopies(
+                    outDir, QDir(QString::fromLocal8Bit(argv[3])).absolutePath()))
+        return 1;
+    return 0;
 }

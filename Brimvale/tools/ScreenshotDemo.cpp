@@ -73,7 +73,7 @@ QList<QRgb> commonColours(const QImage& image) {
 
 bool saveDocumentationCopies(const QString& outDir, const QString& docsDir) {
     if (!QDir().mkpath(docsDir)) return false;
-    for (const QString& name : QDir(outDir).entryList({"*.png"}, QDir::Files, QDir::Name)) {
+    for (const QString name : {"main-light.png", "main-dark.png", "review.png"}) {
         const QImage full(outDir + "/" + name);
         if (full.isNull()) return false;
         const QImage scaled =

@@ -24,8 +24,8 @@ void setDemo(bool demo);
 // get ready in time, with the reason on stderr).
 [[nodiscard]] bool showDemoIn(AppModel& model);
 
-// Small copies of every PNG in outDir for the documentation (README): 800 pixels wide, 256
-// colours, into docsDir under the same names. False when one could not be written.
+// Small copies of the pictures the README shows (main-light, main-dark, review) from outDir: 800
+// pixels wide, 256 colours, into docsDir under the same names. False when one could not be written.
 [[nodiscard]] bool saveDocumentationCopies(const QString& outDir, const QString& docsDir);
 
 // A path below the home folder of the pictures' tree: the fictional user's in demo mode, else the

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs from Debian's packages everything that building, testing and benchmarking need.
 # Safe to run again: it does nothing when every package is present, and runs
-# `apt-get update` at most once when something is missing.
+# `apt-get update` at most once when something is missing. With the argument `package` it also
+# installs what building the Debian package needs (scripts/package.sh).
 set -euo pipefail
 
 packages=(
@@ -17,6 +18,9 @@ packages=(
   xvfb xauth dbus dbus-x11 python3-dbus python3-gi haskell-status-notifier-item-utils libxcb1-dev util-linux btrfs-progs librsvg2-bin libglib2.0-bin gvfs
   hyperfine gdu ncdu
 )
+if [ "${1:-}" = "package" ]; then
+  packages+=(dpkg-dev fakeroot lintian help2man desktop-file-utils appstream librsvg2-bin gzip ccache)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks formatting, then builds and runs every test suite twice:
-# once optimised (Release) and once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# once optimised (Release) and once under AddressSanitizer and UndefinedBehaviorSanitizer. Under
+# CI (CI=true) it also builds, installs, checks and purges the Debian package; a developer's run
+# never installs or removes packages beyond the build's own dependencies.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,3 +19,8 @@ for preset in ${BRIMVALE_PRESETS:-release asan}; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+
+if [ "${CI:-}" = "true" ]; then
+  echo "== package =="
+  bash scripts/package-check.sh
+fi

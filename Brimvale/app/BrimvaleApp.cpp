@@ -51,10 +51,14 @@ int BrimvaleApp::run(int argc, char** argv) {
     QGuiApplication::setOrganizationName("Brimvale");
     QGuiApplication::setApplicationName("Brimvale");
     QGuiApplication::setApplicationVersion(BRIMVALE_VERSION);
+    // Ties the windows to the installed menu entry (its name and icon on Wayland and in docks).
+    QGuiApplication::setDesktopFileName("app.brimvale.Brimvale");
     AppModel::registerQmlTypes();
     RingItem::registerQmlType();
     RingSampling::applyToDefaultFormat();
-    {
+    if (options.demo) {
+        AppModel::useDemoData();
+    } else {
         const AppEnvironment env = AppEnvironment::current();
         Migration::fromQuenwick(env.dataHome, env.configHome);
     }

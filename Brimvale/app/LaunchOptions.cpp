@@ -16,7 +16,7 @@ LaunchOptions LaunchOptions::parse(const std::vector<std::string>& arguments) {
             options.action = Action::printHelp;
             return options;
         }
-        if (a == "-BrimvaleDemo") options.demo = true;
+        if (a == "-BrimvaleDemo" || a == "--demo") options.demo = true;
         if (a == "--autostart") options.autostart = true;
         if (a == "--quit-when-ready") options.quitWhenReady = true;
         if (a == "--target") {
@@ -43,7 +43,9 @@ std::string LaunchOptions::helpText() {
            "Options:\n"
            "  -h, --help      Show this help and exit\n"
            "  -v, --version   Show the version and exit\n"
-           "  -BrimvaleDemo   Show a fictional machine's data (for screenshots)\n"
+           "  --demo, -BrimvaleDemo\n"
+           "                  Show a fictional computer instead of this one (nothing on\n"
+           "                  this computer is read, changed or removed)\n"
            "\n"
            "Qt's own options (-platform, -style, ...) are accepted as well.\n";
 }

@@ -12,7 +12,7 @@ struct LaunchOptions {
     enum class Action { run, printVersion, printHelp };
 
     Action action = Action::run;
-    bool demo = false;  // -BrimvaleDemo: the fictional machine's data instead of real scans
+    bool demo = false;  // --demo, -BrimvaleDemo: the fictional machine's data instead of real scans
     // --autostart: started by the desktop's login autostart entry.
     bool autostart = false;
     // --quit-when-ready [--target PATH]: runs the start-up without a window, prints how it went

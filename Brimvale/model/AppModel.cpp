@@ -15,6 +15,7 @@
 #include "QuenwickCore/DesktopNotifications.h"
 #include "QuenwickCore/DiskScanner.h"
 #include "QuenwickCore/FullDiskAccess.h"
+#include "demo/DemoMachine.h"
 #include "model/BreadcrumbModel.h"
 #include "model/CleanupListModel.h"
 #include "model/ItemListModel.h"
@@ -41,7 +42,8 @@ AppModel::Services AppModel::Services::forEnvironment(AppEnvironment env) {
                     std::move(eraser),
                     std::move(ledger),
                     {},
-                    {}};
+                    {},
+                    nullptr};
 }
 
 AppModel::AppModel(Services services, QObject* parent)
@@ -51,6 +53,7 @@ AppModel::AppModel(Services services, QObject* parent)
       eraser_(std::move(services.eraser)),
       ledger_(std::move(services.ledger)),
       storageCategories_(StorageSummary::categories(env_)),
+      demo_(std::move(services.demo)),
       settings_(env_.configHome),
       notificationBus_(std::move(services.notificationBus)),
       adminHelper_(std::make_unique<AdminHelper>(std::move(services.admin))) {
@@ -70,6 +73,10 @@ AppModel::AppModel(Services services, QObject* parent)
                          &AppModel::revisionChanged, &AppModel::trashBytesChanged})
         connect(this, changed, this, &AppModel::storageChanged);
 
+    if (demo_) {
+        setStartupVolume(demo_->volume());
+        return;
+    }
     struct Initial {
         LedgerState ledger;
         OptionalVolume startupVolume;
@@ -105,9 +112,23 @@ AppModel::~AppModel() {
     pool_.waitForDone();
 }
 
+namespace {
+bool demoRequested = false;
+}
+
+void AppModel::useDemoData() {
+    demoRequested = true;
+}
+
 AppModel& AppModel::shared() {
     static QPointer<AppModel> model;
-    if (!model) model = new AppModel(Services::current(), QCoreApplication::instance());
+    if (!model) {
+        Services services =
+            demoRequested
+                ? Services::demoMachine(DemoMachine::make(std::chrono::system_clock::now()))
+                : Services::current();
+        model = new AppModel(std::move(services), QCoreApplication::instance());
+    }
     return *model;
 }
 

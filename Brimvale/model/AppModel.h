@@ -82,6 +82,7 @@ using LedgerState = quenwick::TrashLedger::State;
 
 class AppJournalRecorder;
 class Updater;
+class DemoMachine;
 
 class AppModel : public QObject {
     Q_OBJECT
@@ -140,8 +141,12 @@ public:
         std::string notificationBus;
         // Where the administrator scan finds the helper, and what it must answer.
         AdminHelper::Options admin;
+        // Demo mode: the fictional machine shown instead of this one; null for this one.
+        std::shared_ptr<const DemoMachine> demo;
 
         [[nodiscard]] static Services current();
+        // A fictional machine's: its folders and guard, and nothing that touches this one.
+        [[nodiscard]] static Services demoMachine(std::shared_ptr<const DemoMachine> machine);
         // The current user's guard and ledger, an eraser staging into env's cache folder.
         [[nodiscard]] static Services forEnvironment(AppEnvironment env);
     };
@@ -155,6 +160,9 @@ public:
 
     // The process's model, made on first use as a child of the application object.
     [[nodiscard]] static AppModel& shared();
+    // Before the first shared(): it shows the fictional machine of demo mode, as of now.
+    static void useDemoData();
+    bool demoMode() const { return demo_ != nullptr; }
     // Makes the value types and enumerations known to QML.
     static void registerQmlTypes();
 
@@ -465,12 +473,22 @@ private:
     void finishErasing(std::vector<ErasedItem> items,
                        std::function<void(std::vector<ErasedItem>)> done);
     void refreshVolumesInBackground();
+    // Shows an analysis's findings, or analyses again when the tree changed since revision rev.
+    void acceptShoreline(qint64 rev, uint64_t trash, Categories categories);
+    // Demo mode (demo/AppModelDemo.cpp).
+    void showDemoTree(const ScanTarget& target);
+    void analyzeDemoShoreline();
+    bool removeInDemo(bool permanent);
 
     AppEnvironment env_;
     std::function<quenwick::DeletionGuard()> guardian_;
     std::shared_ptr<quenwick::Eraser> eraser_;
     quenwick::TrashLedger ledger_;
     std::vector<StorageSummary::Category> storageCategories_;
+    std::shared_ptr<const DemoMachine> demo_;
+    std::vector<std::string> demoRemovedPaths_;
+    uint64_t demoRemovedBytes_ = 0;
+    std::optional<uint64_t> demoTrashBytes_;
 
     AppSection section_ = AppSection::explorer;
     std::optional<int> tourStep_;

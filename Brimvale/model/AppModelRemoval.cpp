@@ -100,6 +100,7 @@ bool AppModel::deleteImmediately() {
 }
 
 bool AppModel::startRemoval(bool permanent) {
+    if (demo_) return removeInDemo(permanent);
     if (removing_ || lowTide_.empty()) return false;
     setRemoving(true);
     RemovalWork work;
@@ -302,6 +303,7 @@ void AppModel::finishErasing(std::vector<ErasedItem> items,
 }
 
 void AppModel::refreshTrashLedger() {
+    if (demo_) return;
     runInBackground(
         serial_,
         [ledger = ledger_, dataHome = env_.dataHome] {
@@ -314,6 +316,7 @@ void AppModel::refreshTrashLedger() {
 }
 
 void AppModel::deleteClearedTrashNow() {
+    if (demo_) return;
     struct Cleared {
         LedgerState refreshed;
         size_t kept = 0;

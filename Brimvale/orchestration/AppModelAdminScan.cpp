@@ -21,6 +21,11 @@ struct AppModel::AdminResult {
 };
 
 void AppModel::scanAsAdministrator() {
+    // The fictional computer has nothing the helper could read.
+    if (demo_) {
+        showDemoTree(ScanTarget::startupDisk());
+        return;
+    }
     if (control_) control_->cancel();
     cancelAdminScan();
     const ScanTarget startup = ScanTarget::startupDisk();

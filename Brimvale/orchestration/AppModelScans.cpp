@@ -43,6 +43,10 @@ struct AppModel::Finished {
 
 void AppModel::start() {
     if (phase_ != Phase::idle) return;
+    if (demo_) {
+        showDemoTree(target_);
+        return;
+    }
     runInBackground(
         serial_,
         [eraser = eraser_] {
@@ -72,6 +76,10 @@ AppModel::ControlPtr AppModel::beginScan() {
 }
 
 void AppModel::load(const ScanTarget& target, bool quiet) {
+    if (demo_) {
+        if (!quiet) showDemoTree(target);
+        return;
+    }
     const std::string root = target.rootPath(env_.home);
     if (!quiet && phase_ != Phase::updating) setPhase(Phase::updating);
     // A quiet catch-up must not stop a scan the user started.
@@ -121,6 +129,10 @@ void AppModel::load(const ScanTarget& target, bool quiet) {
 }
 
 void AppModel::fullScan(const ScanTarget& target) {
+    if (demo_) {
+        showDemoTree(target);
+        return;
+    }
     if (phase_ != Phase::scanning) setPhase(Phase::scanning);
     setProgress(std::nullopt);
     dropTree();
@@ -206,6 +218,7 @@ void AppModel::stopScan() {
 }
 
 void AppModel::refreshFullDiskAccess() {
+    if (demo_) return;
     runInBackground(
         pool_,
         [] {
@@ -229,6 +242,10 @@ void AppModel::analyzeShoreline() {
         setShorelinePhase(ShorelinePhase::unavailable);
         return;
     }
+    if (demo_) {
+        analyzeDemoShoreline();
+        return;
+    }
     setShorelinePhase(ShorelinePhase::analyzing);
     uint64_t trash = 0;
     for (const auto& place : {env_.home + "/.Trash", env_.dataHome + "/Trash"})
@@ -242,23 +259,29 @@ void AppModel::analyzeShoreline() {
             return shoreline::Shoreline::analyze(context);
         },
         [this, rev, trash](Categories categories) {
-            // A removal or a new tree came meanwhile: the findings may name what is gone.
-            if (rev != revision_) {
-                analyzeShoreline();
-                return;
-            }
-            PathSet checked;
-            for (const auto& c : categories)
-                for (const auto& f : c.findings)
-                    if (f.safety == shoreline::Safety::safe) checked.insert(f.path);
-            setShoreline(std::move(categories));
-            setShorelineChecked(std::move(checked));
-            setTrashBytes(trash);
-            setShorelinePhase(ShorelinePhase::ready);
+            acceptShoreline(rev, trash, std::move(categories));
         });
 }
 
+void AppModel::acceptShoreline(qint64 rev, uint64_t trash, Categories categories) {
+    // A removal or a new tree came meanwhile: the findings may name what is gone.
+    if (rev != revision_) {
+        analyzeShoreline();
+        return;
+    }
+    PathSet checked;
+    for (const auto& c : categories)
+        for (const auto& f : c.findings)
+            if (f.safety == shoreline::Safety::safe) checked.insert(f.path);
+    setShoreline(std::move(categories));
+    setShorelineChecked(std::move(checked));
+    setTrashBytes(trash);
+    setShorelinePhase(ShorelinePhase::ready);
+}
+
 void AppModel::recordHistory() {
+    // The fictional machine's history is fixed; the real one is neither read nor written.
+    if (demo_) return;
     if (!tree_ || !tree_->nodeAtPath(env_.home)) return;
     struct Recorded {
         OptionalVolume startup;
@@ -283,6 +306,7 @@ void AppModel::recordHistory() {
 }
 
 void AppModel::evaluateAlerts(bool historyBased) {
+    if (demo_) return;
     if (!startupVolume_) return;
     const auto alerts = quenwick::TideAlerts::evaluate(
         *startupVolume_, historyBased ? history_ : History{}, quenwick::TideSummary::now());

@@ -17,7 +17,8 @@ void AppModel::startTideWatch() {
 }
 
 void AppModel::startTideWatch(WatchPeriods periods) {
-    if (watchTimer_.isActive()) return;
+    // Nothing of this machine is watched for the fictional one.
+    if (watchTimer_.isActive() || demo_) return;
     watchPeriods_ = periods;
     runInBackground(
         serial_,

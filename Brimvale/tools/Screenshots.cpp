@@ -1,8 +1,10 @@
-// brimvale-screenshots OUTDIR: pictures of the app's views made from a generated tree, for the
-// documentation and for looking at changes: ring-light.png and ring-dark.png, then the main
-// window's (tools/ScreenshotsMain.h), the Space Watch pictures (tools/ScreenshotsWatch.h) and
-// the panels' (tools/ScreenshotsPanels.h), 1280 × 800, each on the window's opaque background.
-// Needs a display (the screenshots script brings Xvfb).
+// brimvale-screenshots [--demo [--docs DOCSDIR]] OUTDIR: pictures of the app's views made from a
+// generated tree (with --demo, from the fictional computer of demo mode, tools/ScreenshotDemo.h),
+// for the documentation and for looking at changes: ring-light.png and ring-dark.png, then the
+// main window's (tools/ScreenshotsMain.h), the Space Watch pictures (tools/ScreenshotsWatch.h)
+// and the panels' (tools/ScreenshotsPanels.h), 1280 × 800, each on the window's opaque
+// background. Needs a display (the screenshots script brings Xvfb). --docs also writes small
+// copies into DOCSDIR.
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -14,12 +16,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "RingKit/Theme.h"
 #include "model/AppModel.h"
 #include "ring/RingItem.h"
 #include "ring/RingSampling.h"
 #include "tools/SampleTree.h"
+#include "tools/ScreenshotDemo.h"
 #include "tools/ScreenshotsMain.h"
 #include "tools/ScreenshotsPanels.h"
 #include "tools/ScreenshotsWatch.h"
@@ -49,10 +53,14 @@ bool save(QQuickView& view, const RingItem& ring, bool dark, const QString& path
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: brimvale-screenshots OUTDIR\n");
+    // [--demo [--docs DOCSDIR]] OUTDIR
+    const bool demo = argc >= 3 && std::string_view(argv[1]) == "--demo";
+    const bool docs = argc == 5 && demo && std::string_view(argv[2]) == "--docs";
+    if (!(argc == 2 || (demo && argc == 3) || docs)) {
+        std::fprintf(stderr, "usage: brimvale-screenshots [--demo [--docs DOCSDIR]] OUTDIR\n");
         return 2;
     }
+    const char* outArg = argv[argc - 1];
     // Nothing of the real user's is read or written: the model lives in a home of its own.
     QTemporaryDir home;
     if (!home.isValid()) return 1;
@@ -64,19 +72,23 @@ int main(int argc, char** argv) {
     setenv("QSG_RHI_BACKEND", "opengl", 0);
 
     QApplication app(argc, argv);
-    const QString outDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const QString outDir = QDir(QString::fromLocal8Bit(outArg)).absolutePath();
     if (!QDir().mkpath(outDir)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        std::fprintf(stderr, "cannot create %s\n", outArg);
         return 1;
     }
     AppModel::registerQmlTypes();
     RingItem::registerQmlType();
     RingSampling::applyToDefaultFormat();
 
-    AppModel model(AppModel::Services::current());
-    model.setTarget(ScanTarget::folder("/home/sample"));
-    const uint64_t total = 1000000, used = 620000;
-    model.installTree(sampleTree(), quenwick::VolumeInfo{total, total - used, total - used});
+    screenshots::setDemo(demo);
+    AppModel model(screenshots::services());
+    if (!screenshots::showDemoIn(model)) {
+        if (demo) return 1;
+        model.setTarget(ScanTarget::folder("/home/sample"));
+        const uint64_t total = 1000000, used = 620000;
+        model.installTree(sampleTree(), quenwick::VolumeInfo{total, total - used, total - used});
+    }
 
     QQuickView view;
     view.setResizeMode(QQuickView::SizeRootObjectToView);
@@ -103,5 +115,9 @@ int main(int argc, char** argv) {
     view.close();
     if (!saveMainWindowScreenshots(outDir)) return 1;
     if (!saveWatchScreenshots(model, outDir)) return 1;
-    return savePanelScreenshots(outDir) ? 0 : 1;
+    if (!savePanelScreenshots(outDir)) return 1;
+    if (docs && !screenshots::saveDocumentationCopies(
+                    outDir, QDir(QString::fromLocal8Bit(argv[3])).absolutePath()))
+        return 1;
+    return 0;
 }

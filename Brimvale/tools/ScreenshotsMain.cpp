@@ -18,6 +18,7 @@
 #include "platform/DesktopAppearance.h"
 #include "ring/RingItem.h"
 #include "tools/SampleTree.h"
+#include "tools/ScreenshotDemo.h"
 
 namespace brimvale {
 
@@ -80,15 +81,18 @@ bool save(QQuickWindow& window, const QColor& background, const QString& path) {
 }  // namespace screenshots
 
 bool saveMainWindowScreenshots(const QString& outDir) {
-    AppModel model(AppModel::Services::current());
+    AppModel model(screenshots::services());
     // The tour's own picture is taken elsewhere.
     model.settings().setTourSeen(true);
     DesktopAppearance appearance(false);
     appearance.apply("org.freedesktop.appearance", "color-scheme", 2u);
-    model.setTarget(ScanTarget::folder("/home/sample"));
-    const uint64_t total = 512'000'000'000ull, available = 141'000'000'000ull;
-    model.installTree(treeWithHistory(), quenwick::VolumeInfo{total, available, available});
-    model.setStartupVolume(quenwick::VolumeInfo{total, available, available});
+    if (!screenshots::showDemoIn(model)) {
+        if (screenshots::demo()) return false;
+        model.setTarget(ScanTarget::folder("/home/sample"));
+        const uint64_t total = 512'000'000'000ull, available = 141'000'000'000ull;
+        model.installTree(treeWithHistory(), quenwick::VolumeInfo{total, available, available});
+        model.setStartupVolume(quenwick::VolumeInfo{total, available, available});
+    }
 
     QQmlApplicationEngine engine;
     engine.rootContext()->setContextProperty("appearance", &appearance);
@@ -110,9 +114,13 @@ bool saveMainWindowScreenshots(const QString& outDir) {
         return false;
     }
 
-    // One staged folder, the second biggest of the home.
-    const auto top = model.tree()->childrenBySize(FileTree::root);
-    model.toggleStaged(top.size() > 1 ? top[1] : top[0]);
+    // One staged folder, the second biggest of the home (the demo's biggest are standard folders,
+    // which the guard keeps: a project there instead).
+    const auto top = model.tree()->childrenBySize(model.focus());
+    if (screenshots::demo())
+        model.stage(QString::fromStdString(screenshots::inHome("Projects/old-portfolio")));
+    else
+        model.toggleStaged(top.size() > 1 ? top[1] : top[0]);
     if (!waitUntil([&] { return model.lowTide().size() == 1; }, 5000)) {
         std::fprintf(stderr, "the sample item could not be staged\n");
         return false;
@@ -128,7 +136,8 @@ bool saveMainWindowScreenshots(const QString& outDir) {
     // The review of a project's history beside the folder.
     appearance.apply("org.freedesktop.appearance", "color-scheme", 2u);
     model.clearHovered();
-    model.stage("/home/sample/Projects/brimvale-site/.git");
+    model.stage(QString::fromStdString(screenshots::inHome(
+        screenshots::demo() ? "Projects/storefront-web/.git" : "Projects/brimvale-site/.git")));
     if (!waitUntil([&] { return model.lowTide().size() == 2; }, 5000)) {
         std::fprintf(stderr, "the history folder could not be staged\n");
         return false;

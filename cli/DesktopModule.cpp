@@ -16,13 +16,20 @@ struct Loaded {
     std::string error;
 };
 
-// The module's path: beside the program's own file.
+// The module's path: beside the program's own file (a build folder), else in the private
+// library folder of an installed layout (/usr/bin/brimvale-cli, /usr/lib/brimvale/).
 std::string modulePath() {
+    constexpr const char* name = "brimvale-cli-desktop.so";
     std::string self(4096, '\0');
     const ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
-    if (n <= 0) return "brimvale-cli-desktop.so";
+    if (n <= 0) return name;
     self.resize(size_t(n));
-    return self.substr(0, self.rfind('/') + 1) + "brimvale-cli-desktop.so";
+    const std::string folder = self.substr(0, self.rfind('/') + 1);
+    const std::string beside = folder + name;
+    if (access(beside.c_str(), F_OK) == 0) return beside;
+    const std::string installed = folder + "../lib/brimvale/" + name;
+    if (access(installed.c_str(), F_OK) == 0) return installed;
+    return beside;
 }
 
 const Loaded& loaded() {

@@ -25,17 +25,17 @@ apt-get install -y -qq --reinstall "./$deb" >/dev/null
 
 # No display: the app answers --version all the same.
 env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/brimvale --version | grep -qx "brimvale [0-9.]*"
-if /usr/bin/brimvale-cli --version >/dev/null 2>&1; then
-  /usr/bin/brimvale-cli --version
-else
-  /usr/bin/brimvale-cli --help | head -n 1
-fi
+/usr/bin/brimvale-cli --version
+/usr/libexec/brimvale/brimvale-helper --version
 home=$(mktemp -d)
 HOME=$home XDG_DATA_HOME=$home/data XDG_CACHE_HOME=$home/cache XDG_CONFIG_HOME=$home/config \
   /usr/bin/brimvale-cli scan /usr --json --quiet --top 3 | python3 -m json.tool >/dev/null
+# The desktop verbs come from the installed module.
+HOME=$home XDG_DATA_HOME=$home/data XDG_CACHE_HOME=$home/cache XDG_CONFIG_HOME=$home/config \
+  /usr/bin/brimvale-cli suggest "$home" --json | python3 -m json.tool >/dev/null
 rm -rf "$home"
 
-for f in /usr/libexec/brimvale/brimvale-helper \
+for f in /usr/libexec/brimvale/brimvale-helper /usr/lib/brimvale/brimvale-cli-desktop.so \
          /usr/share/dbus-1/system-services/app.brimvale.helper.service \
          /usr/share/dbus-1/system.d/app.brimvale.helper.conf \
          /usr/share/polkit-1/actions/app.brimvale.helper.policy \

@@ -14,6 +14,8 @@ set(generated ${CMAKE_CURRENT_BINARY_DIR}/dist-generated)
 file(MAKE_DIRECTORY ${generated})
 
 install(TARGETS brimvale brimvale-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The command line's desktop verbs (alerts, suggest, scan --admin), loaded only when used.
+install(TARGETS brimvale-cli-desktop LIBRARY DESTINATION lib/brimvale)
 install(TARGETS brimvale-helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/brimvale)
 
 # The desktop: launcher, AppStream description, icon in every usual size.

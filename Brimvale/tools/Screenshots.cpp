@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
-#include <QPainter>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QTemporaryDir>
@@ -41,13 +40,12 @@ QColor backgroundOf(bool dark) {
 bool save(QQuickView& view, const RingItem& ring, bool dark, const QString& path) {
     view.setColor(backgroundOf(dark));
     view.rootObject()->setProperty("dark", dark);
-    if (!QTest::qWaitFor([&] { return !ring.animating(); }, 5000)) return false;
+    if (!QTest::qWaitFor([&] { return !ring.animating(); }, 5000)) {
+        std::fprintf(stderr, "the ring did not settle for %s\n", qPrintable(path));
+        return false;
+    }
     QTest::qWait(300);
-    const QImage grabbed = view.grabWindow();
-    QImage out(grabbed.size(), QImage::Format_RGB32);
-    out.fill(backgroundOf(dark));
-    QPainter(&out).drawImage(0, 0, grabbed);
-    return out.save(path, "PNG");
+    return screenshots::saveFlattened(view.grabWindow(), backgroundOf(dark), path);
 }
 
 }  // namespace
@@ -106,11 +104,7 @@ int main(int argc, char** argv) {
     }
     for (const bool dark : {false, true}) {
         const QString path = outDir + (dark ? "/ring-dark.png" : "/ring-light.png");
-        if (!save(view, *ring, dark, path)) {
-            std::fprintf(stderr, "cannot save %s\n", qPrintable(path));
-            return 1;
-        }
-        std::printf("%s\n", qPrintable(path));
+        if (!save(view, *ring, dark, path)) return 1;
     }
     view.close();
     if (!saveMainWindowScreenshots(outDir)) return 1;

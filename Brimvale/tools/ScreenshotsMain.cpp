@@ -66,10 +66,13 @@ void pause(int ms) {
 
 bool save(QQuickWindow& window, const QColor& background, const QString& path) {
     pause(400);
-    const QImage grabbed = window.grabWindow();
-    QImage out(grabbed.size(), QImage::Format_RGB32);
+    return saveFlattened(window.grabWindow(), background, path);
+}
+
+bool saveFlattened(const QImage& picture, const QColor& background, const QString& path) {
+    QImage out(picture.size(), QImage::Format_RGB32);
     out.fill(background);
-    QPainter(&out).drawImage(0, 0, grabbed);
+    QPainter(&out).drawImage(0, 0, picture);
     if (!out.convertToFormat(QImage::Format_RGB888).save(path, "PNG")) {
         std::fprintf(stderr, "cannot save %s\n", qPrintable(path));
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QString>
 
 #include <functional>
@@ -21,7 +22,10 @@ namespace screenshots {
 // Runs the event loop until done() or ms have passed; done()'s last answer.
 bool waitUntil(const std::function<bool()>& done, int ms);
 void pause(int ms);
-// Grabs the window after a moment, flattened onto background as 8-bit RGB; prints the path.
+// Saves a picture flattened onto background (a grab may carry alpha) as 8-bit RGB PNG; prints
+// the path, or says on standard error that it could not.
+bool saveFlattened(const QImage& picture, const QColor& background, const QString& path);
+// Grabs the window after a moment and saves it as saveFlattened does.
 bool save(QQuickWindow& window, const QColor& background, const QString& path);
 }  // namespace screenshots
 

@@ -2,7 +2,6 @@
 
 #include <QEventLoop>
 #include <QImage>
-#include <QPainter>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -16,6 +15,7 @@
 
 #include "QuenwickCore/TideSummary.h"
 #include "model/AppModel.h"
+#include "tools/ScreenshotsMain.h"
 #include "watch/Glyph.h"
 
 namespace brimvale {
@@ -59,20 +59,9 @@ History madeUpHistory(const std::string& home) {
     return history;
 }
 
-bool saveFlat(const QImage& grabbed, const QColor& background, const QString& path) {
-    QImage out(grabbed.size(), QImage::Format_RGB32);
-    out.fill(background);
-    QPainter(&out).drawImage(0, 0, grabbed);
-    if (!out.convertToFormat(QImage::Format_RGB888).save(path, "PNG")) {
-        std::fprintf(stderr, "cannot save %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
-
 bool saveTray(double fullness, const QString& path) {
-    return saveFlat(Glyph::image(fullness, 48, Glyph::Panel::dark), kDarkPanel, path);
+    return screenshots::saveFlattened(Glyph::image(fullness, 48, Glyph::Panel::dark), kDarkPanel,
+                                      path);
 }
 
 }  // namespace
@@ -111,8 +100,10 @@ bool saveWatchScreenshots(AppModel& model, const QString& outDir) {
         // Qt Charts paints a moment after a change.
         pump(900);
         const QString suffix = dark ? "-dark.png" : ".png";
-        if (!saveFlat(historyWindow.grabWindow(), window, outDir + "/history" + suffix) ||
-            !saveFlat(popover->grabWindow(), surface, outDir + "/popover" + suffix))
+        if (!screenshots::saveFlattened(historyWindow.grabWindow(), window,
+                                        outDir + "/history" + suffix) ||
+            !screenshots::saveFlattened(popover->grabWindow(), surface,
+                                        outDir + "/popover" + suffix))
             return false;
     }
     // The first day: every empty state.
@@ -120,10 +111,12 @@ bool saveWatchScreenshots(AppModel& model, const QString& outDir) {
     historyWindow.setColor(theme->property("window").value<QColor>());
     model.setHistory({});
     pump(300);
-    if (!saveFlat(historyWindow.grabWindow(), theme->property("window").value<QColor>(),
-                  outDir + "/history-empty.png") ||
-        !saveFlat(popover->grabWindow(), theme->property("surface").value<QColor>(),
-                  outDir + "/popover-empty.png"))
+    if (!screenshots::saveFlattened(historyWindow.grabWindow(),
+                                    theme->property("window").value<QColor>(),
+                                    outDir + "/history-empty.png") ||
+        !screenshots::saveFlattened(popover->grabWindow(),
+                                    theme->property("surface").value<QColor>(),
+                                    outDir + "/popover-empty.png"))
         return false;
     return saveTray(0.25, outDir + "/tray-25.png") && saveTray(0.9, outDir + "/tray-90.png");
 }
